@@ -1,0 +1,1 @@
+int zalventoMain(int, char **) { return 0; }

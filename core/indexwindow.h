@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+class IndexTable;
+
+// Background of the value label "Label2": red when the index fell, green when it rose, the button
+// face when it did not change.
+enum class ValueColour { ButtonFace, Red, Green };
+
+// What the index logic reads and writes of the main window. The window implements it with its
+// widgets; tests implement it with a plain struct.
+class IndexWindow
+{
+public:
+    virtual ~IndexWindow() = default;
+
+    virtual IndexTable &table() = 0;
+
+    // Texts of "Referenzkurs" (Edit2) and "NV Index" (Edit3). Setting one runs its change handler.
+    virtual QString referenzkursText() const = 0;
+    virtual void setReferenzkursText(const QString &text) = 0;
+    virtual QString indexFirmaText() const = 0;
+    virtual void setIndexFirmaText(const QString &text) = 0;
+
+    // "Werte-Anzahl:" (Edit1 and UpDown1).
+    virtual void setComponentCount(int count) = 0;
+
+    // The value label "Label2".
+    virtual QString valueText() const = 0;
+    virtual void setValueText(const QString &text) = 0;
+    virtual void setValueColour(ValueColour colour) = 0;
+
+    // A modal message box with a single OK button.
+    virtual void showMessage(const QString &text) = 0;
+};

@@ -1,0 +1,1 @@
+// Replaced by the first source file of this library.
