@@ -2,7 +2,7 @@
 
 #include "app/messages.h"
 
-#include <QPointer>
+#include <QTimer>
 #include <QSocketNotifier>
 #include <QWidget>
 
@@ -40,20 +40,20 @@ bool ZalventoApplication::notify(QObject *receiver, QEvent *event)
     return false;
 }
 
-void ZalventoApplication::closeOnTerminationSignals(QWidget *mainWindow)
+void ZalventoApplication::closeOnTerminationSignals()
 {
     // The handler only writes a byte; the event loop reads it and closes the window outside the handler.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
-    QPointer<QWidget> window(mainWindow);
-    connect(notifier, &QSocketNotifier::activated, this, [notifier, window] {
+    connect(notifier, &QSocketNotifier::activated, this, [this, notifier] {
         char byte;
         [[maybe_unused]] const auto read = ::read(signalPipe[0], &byte, 1);
         notifier->setEnabled(false);
-        if (window)
-            window->close();
-        QApplication::quit();
+        m_terminationRequested = true;
+        closeAllWindows();
+        // Posted, so that it also ends a program whose main loop has not started yet.
+        QTimer::singleShot(0, this, &QApplication::quit);
     });
     struct sigaction action = {};
     action.sa_handler = onSignal;

@@ -13,7 +13,13 @@ public:
 
     bool notify(QObject *receiver, QEvent *event) override;
 
-    // SIGTERM, SIGINT and SIGHUP close the main window the normal way, so that its shutdown writes the
-    // definition file and the settings, and then the program ends.
-    void closeOnTerminationSignals(QWidget *mainWindow);
+    // From now on SIGTERM, SIGINT and SIGHUP close the windows the normal way, so that the main window's
+    // shutdown writes the definition file and the settings, and then the program ends. A signal that
+    // arrives while the main window is still being created (a message box of its start-up open, say)
+    // closes it all the same; terminationRequested() then tells the start not to show it.
+    void closeOnTerminationSignals();
+    bool terminationRequested() const { return m_terminationRequested; }
+
+private:
+    bool m_terminationRequested = false;
 };

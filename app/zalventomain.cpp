@@ -5,12 +5,14 @@
 int zalventoMain(int argc, char **argv)
 {
     ZalventoApplication application(argc, argv);
+    application.closeOnTerminationSignals();
     StartOptions options;
     options.executablePath = QCoreApplication::applicationFilePath();
     options.arguments = QCoreApplication::arguments().mid(1);
     options.settingsPath = SettingsStore::defaultFilePath();
     TForm1 Form1(options);
-    application.closeOnTerminationSignals(&Form1);
+    if (application.terminationRequested())
+        return 0;
     Form1.show();
     return application.exec();
 }
