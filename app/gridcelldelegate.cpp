@@ -20,7 +20,8 @@ QColor GridCellDelegate::lastHighlightDrawn(const QModelIndex &cell) const
     return m_drawn.value(cell);
 }
 
-void GridCellDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+void GridCellDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                             const QModelIndex &index) const
 {
     QStyleOptionViewItem normal = option;
     normal.rect.adjust(2, 0, 0, 0);

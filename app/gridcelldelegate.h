@@ -25,8 +25,10 @@ public:
     // The window's tests read it, since a screenshot redraws the cell normally.
     QColor lastHighlightDrawn(const QModelIndex &cell) const;
 
-    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
-    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override;
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                          const QModelIndex &index) const override;
 
 private:
     QPersistentModelIndex m_cell;

@@ -161,7 +161,8 @@ void SettingsStore::parse(const QByteArray &bytes)
             }
             QString text;
             if (m_unicodeExport)
-                text = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes->constData()), bytes->size() / 2);
+                text = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes->constData()),
+                                          bytes->size() / 2);
             else
                 text = QString::fromUtf8(*bytes);
             while (text.endsWith(QChar(0)))
@@ -193,7 +194,8 @@ QByteArray SettingsStore::compose() const
             lines << quote(value.name) + QLatin1Char('=') + quote(value.text);
             break;
         case Type::DWord:
-            lines << quote(value.name) + QStringLiteral("=dword:%1").arg(value.number, 8, 16, QLatin1Char('0'));
+            lines << quote(value.name) +
+                         QStringLiteral("=dword:%1").arg(value.number, 8, 16, QLatin1Char('0'));
             break;
         case Type::ExpandString:
         case Type::Other:

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "core/errors.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
-#include "core/errors.h"
 
 // A settings value read with the wrong type: a text where a 32-bit integer is expected, or the reverse.
 class SettingsTypeError : public ZalventoError

@@ -29,9 +29,9 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTableView>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -75,7 +75,10 @@ QLabel *linkLabel(QWidget *parent, const QString &text, int left, int top)
 class ClickFilter : public QObject
 {
 public:
-    ClickFilter(QObject *parent, std::function<void()> onClick) : QObject(parent), m_onClick(std::move(onClick)) {}
+    ClickFilter(QObject *parent, std::function<void()> onClick)
+        : QObject(parent), m_onClick(std::move(onClick))
+    {
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -97,10 +100,8 @@ void onClick(QLabel *target, std::function<void()> handler)
 } // namespace
 
 TForm1::TForm1(StartOptions options, QWidget *parent)
-    : QMainWindow(parent),
-      Definition(*this, QLocale::system().decimalPoint().at(0)),
-      Calculation(*this, Definition, *this),
-      m_options(std::move(options))
+    : QMainWindow(parent), Definition(*this, QLocale::system().decimalPoint().at(0)),
+      Calculation(*this, Definition, *this), m_options(std::move(options))
 {
     setWindowTitle(Versionstitel);
     QFont font(QStringLiteral("Arial"));
@@ -160,7 +161,8 @@ void TForm1::buildPanel()
 
     ComboBox1 = new QComboBox(Panel1);
     ComboBox1->setEditable(true);
-    ComboBox1->addItems({QStringLiteral("Dax"), QStringLiteral("MDax"), QStringLiteral("SDax"), QStringLiteral("TecDax")});
+    ComboBox1->addItems(
+        {QStringLiteral("Dax"), QStringLiteral("MDax"), QStringLiteral("SDax"), QStringLiteral("TecDax")});
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     ComboBox1->setGeometry(16, 8, 145, 24);
     ComboBox1->setEditText(QStringLiteral("Dax"));
@@ -308,7 +310,8 @@ void TForm1::buildInformationPage(QWidget *page)
     onClick(Label17, [this] { Label5Click(Label17); });
 }
 
-// ---- state shown by elements -------------------------------------------------------------------------------
+// ---- state shown by elements
+// -------------------------------------------------------------------------------
 
 int TForm1::sourceIndex() const
 {
@@ -402,7 +405,8 @@ void TForm1::showMessage(const QString &text)
     Messages::show(text);
 }
 
-// ---- publication ---------------------------------------------------------------------------------------------
+// ---- publication
+// ---------------------------------------------------------------------------------------------
 
 void TForm1::publishValue(const QString &numberText)
 {
@@ -434,7 +438,8 @@ void TForm1::addBar(int row, double weight, const QString &label)
     Q_UNUSED(label)
 }
 
-// ---- start-up, settings and shutdown ---------------------------------------------------------------------------
+// ---- start-up, settings and shutdown
+// ---------------------------------------------------------------------------
 
 void TForm1::FormCreate()
 {
@@ -443,7 +448,8 @@ void TForm1::FormCreate()
     Programmverzeichnis = ProgramFiles::programDirectoryOf(m_options.executablePath);
 
     const QString indexName = ComboBox1->currentText();
-    Definition.Indexdatei_laden(ProgramFiles::resolve(Programmverzeichnis, indexName + QStringLiteral(".txt")));
+    Definition.Indexdatei_laden(
+        ProgramFiles::resolve(Programmverzeichnis, indexName + QStringLiteral(".txt")));
 
     Norvata_einstellungen();
 
@@ -474,7 +480,8 @@ void TForm1::Norvata_einstellungen()
         if (settings.valueExists(QStringLiteral("IndexEintragen")))
             IndexKurseintragen1->setChecked(settings.readInteger(QStringLiteral("IndexEintragen")) != 0);
         if (settings.valueExists(QStringLiteral("IndexKurseeintragen")))
-            InternetKursebertragen1->setChecked(settings.readInteger(QStringLiteral("IndexKurseeintragen")) != 0);
+            InternetKursebertragen1->setChecked(settings.readInteger(QStringLiteral("IndexKurseeintragen")) !=
+                                                0);
         if (settings.valueExists(QStringLiteral("IndexQuelle")))
             setSourceIndex(settings.readInteger(QStringLiteral("IndexQuelle")));
         if (settings.valueExists(QStringLiteral("Indexwidth")))
@@ -526,7 +533,8 @@ void TForm1::FormClose()
         SettingsStore settings(m_options.settingsPath);
         settings.openKey();
         settings.writeInteger(QStringLiteral("IndexEintragen"), IndexKurseintragen1->isChecked() ? 1 : 0);
-        settings.writeInteger(QStringLiteral("IndexKurseeintragen"), InternetKursebertragen1->isChecked() ? 1 : 0);
+        settings.writeInteger(QStringLiteral("IndexKurseeintragen"),
+                              InternetKursebertragen1->isChecked() ? 1 : 0);
         settings.writeInteger(QStringLiteral("IndexQuelle"), sourceIndex());
         settings.writeInteger(QStringLiteral("Indexwidth"), width());
         settings.writeInteger(QStringLiteral("Indexheight"), height());
@@ -545,7 +553,8 @@ void TForm1::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-// ---- handlers ------------------------------------------------------------------------------------------------
+// ---- handlers
+// ------------------------------------------------------------------------------------------------
 
 void TForm1::ComboBox1Change()
 {

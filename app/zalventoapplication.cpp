@@ -2,10 +2,9 @@
 
 #include "app/messages.h"
 
-#include <QTimer>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
-
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>

@@ -53,13 +53,23 @@ double round2(double value)
     if (value == 0)
         return 0;
     checked(value);
-    // nearbyintl rounds in the current mode, which is to nearest with ties to even.
-    const long double hundredfold = std::nearbyintl(static_cast<long double>(value) * 100.0L);
+    const long double hundredfold = static_cast<long double>(value) * 100.0L;
     constexpr long double lowest = -9223372036854775808.0L;
     constexpr long double highest = 9223372036854775807.0L;
-    if (!(hundredfold >= lowest && hundredfold <= highest))
+    // Rounded to the nearest integer, a tie to the even one: outside the signed 64-bit range the rounding
+    // has no result. (Done by hand: the library's rounding saves and restores the floating environment.)
+    if (!(hundredfold > lowest - 0.5L && hundredfold < highest + 0.5L))
         throw ArithmeticError(QStringLiteral("Ungültige Gleitkommaoperation"));
-    return static_cast<double>(static_cast<long double>(static_cast<qint64>(hundredfold)) / 100.0L);
+    const long double magnitude = std::fabs(hundredfold);
+    if (magnitude >= highest)
+        throw ArithmeticError(QStringLiteral("Ungültige Gleitkommaoperation"));
+    auto whole = static_cast<qint64>(magnitude);
+    const long double fraction = magnitude - static_cast<long double>(whole);
+    if (fraction > 0.5L || (fraction == 0.5L && (whole & 1)))
+        ++whole;
+    const long double rounded =
+        hundredfold < 0 ? -static_cast<long double>(whole) : static_cast<long double>(whole);
+    return static_cast<double>(rounded / 100.0L);
 }
 
 } // namespace Arithmetic

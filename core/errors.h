@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <exception>
 
 // The one exception type of the program's own failures. Handlers catch it where the work started

@@ -21,7 +21,8 @@ constexpr long double halves = 2;
 
 } // namespace
 
-IndexCalculation::IndexCalculation(IndexWindow &window, IndexDefinition &definition, IndexPublication &publication)
+IndexCalculation::IndexCalculation(IndexWindow &window, IndexDefinition &definition,
+                                   IndexPublication &publication)
     : m_window(window), m_definition(definition), m_publication(publication)
 {
 }
@@ -30,7 +31,9 @@ void IndexCalculation::aktualisieren()
 {
     IndexTable &table = m_window.table();
     const QChar separator = m_definition.decimalSeparator();
-    const auto number = [&](int column, int row) { return NumberText::parseFloat(table.cell(column, row), separator); };
+    const auto number = [&](int column, int row) {
+        return NumberText::parseFloat(table.cell(column, row), separator);
+    };
     const int lastRow = table.rows() - 1;
     const bool withQuotes = table.columns() > 7;
 
@@ -115,8 +118,8 @@ void IndexCalculation::aktualisieren()
             const double weight =
                 round2(toDouble(divide(multiply(number(IndexTable::Wichtung, row), percent), Summe)));
             table.setCell(IndexTable::Wichtung, row, NumberText::format(weight, separator));
-            m_publication.addBar(row, static_cast<double>(number(IndexTable::Wichtung, row)),
-                                 table.cell(IndexTable::Name, row));
+            // The bar's height is the weight as written: its number text reads back as the same double.
+            m_publication.addBar(row, weight, table.cell(IndexTable::Name, row));
         }
     } catch (...) {
         m_window.showMessage(QStringLiteral("Fehler - in Prozent der Wichtung"));

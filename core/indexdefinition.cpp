@@ -11,9 +11,9 @@
 
 namespace {
 
-const QStringList headers = {QStringLiteral("Name"), QStringLiteral("WKN"),           QStringLiteral("Kurswert"),
-                             QStringLiteral("Fi"),   QStringLiteral("Wichtung in %"), QStringLiteral("NV"),
-                             QStringLiteral("NV_Ask")};
+const QStringList headers = {
+    QStringLiteral("Name"),          QStringLiteral("WKN"), QStringLiteral("Kurswert"), QStringLiteral("Fi"),
+    QStringLiteral("Wichtung in %"), QStringLiteral("NV"),  QStringLiteral("NV_Ask")};
 
 constexpr int storedColumns = 7;
 

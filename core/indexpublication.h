@@ -18,7 +18,11 @@ public:
     virtual void publishValue(const QString &numberText) { Q_UNUSED(numberText) }
 
     // A point of the current time; a failure throws and ends the calculation.
-    virtual void addHistoryPoint(HistorySeries series, double value) { Q_UNUSED(series) Q_UNUSED(value) }
+    virtual void addHistoryPoint(HistorySeries series, double value)
+    {
+        Q_UNUSED(series)
+        Q_UNUSED(value)
+    }
 
     // The index record, written only when its conditions hold; a failure may throw and is ignored.
     virtual void appendIndexRecord(double value) { Q_UNUSED(value) }
@@ -26,6 +30,8 @@ public:
     virtual void clearBars() {}
     virtual void addBar(int row, double weight, const QString &label)
     {
-        Q_UNUSED(row) Q_UNUSED(weight) Q_UNUSED(label)
+        Q_UNUSED(row)
+        Q_UNUSED(weight)
+        Q_UNUSED(label)
     }
 };

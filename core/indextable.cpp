@@ -29,7 +29,7 @@ void IndexTable::setCell(int column, int row, const QString &text)
             emit headerDataChanged(Qt::Horizontal, column, column);
     } else if (row < m_rows && column < m_columns) {
         const QModelIndex at = index(row - 1, column);
-        emit dataChanged(at, at, {Qt::DisplayRole, Qt::EditRole});
+        emit dataChanged(at, at);
     }
     emit cellWritten(column, row);
 }

@@ -18,7 +18,17 @@ class IndexTable : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    enum Column { Name = 0, WKN = 1, Kurswert = 2, Fi = 3, Wichtung = 4, NV = 5, NV_Ask = 6, BID = 7, ASK = 8 };
+    enum Column {
+        Name = 0,
+        WKN = 1,
+        Kurswert = 2,
+        Fi = 3,
+        Wichtung = 4,
+        NV = 5,
+        NV_Ask = 6,
+        BID = 7,
+        ASK = 8
+    };
     static constexpr int laidOutRows = 30;
     static constexpr int laidOutColumns = 7;
 

@@ -2,9 +2,11 @@
 
 #include "core/errors.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace NumberText {
 
@@ -15,6 +17,83 @@ constexpr int significantDigits = 15;
 bool isBlank(QChar c)
 {
     return c == QLatin1Char(' ');
+}
+
+std::optional<long double> exactValueOf(const char *text, qsizetype length);
+
+} // namespace
+
+namespace {
+
+// Powers of ten that a 64-bit mantissa holds exactly (5^27 < 2^63).
+constexpr int exactPowers = 27;
+constexpr auto powersOfTen = [] {
+    std::array<long double, exactPowers + 1> powers{};
+    long double power = 1;
+    for (auto &p : powers) {
+        p = power;
+        power *= 10;
+    }
+    return powers;
+}();
+
+// The 15 significant digits of |value| and its decimal exponent, correctly rounded. The common case
+// scales by an exact power of ten (one rounding) and takes the nearest integer; a scaled value so close to
+// a rounding boundary that the scaling's error could matter goes the exact, slower way.
+int significantDigitsOf(long double value, char (&digits)[significantDigits])
+{
+    const long double magnitude = std::fabs(value);
+    // The decimal exponent, found among the exact powers (a transcendental log10 costs more than the rest).
+    int exponent = std::numeric_limits<int>::min();
+    if (magnitude >= 1 && magnitude < powersOfTen[exactPowers - 1]) {
+        exponent = 0;
+        while (magnitude >= powersOfTen[exponent + 1])
+            ++exponent;
+    } else if (magnitude < 1 && magnitude >= 1e-12L) {
+        exponent = -1;
+        while (magnitude * powersOfTen[-exponent] < 1)
+            --exponent;
+    }
+    if (exponent >= -12 && exponent <= exactPowers - 2) {
+        const auto scaleTo15 = [&](int e) {
+            const int shift = significantDigits - 1 - e;
+            return shift >= 0 ? magnitude * powersOfTen[shift] : magnitude / powersOfTen[-shift];
+        };
+        // The scaling rounds: next to a power of ten the exponent may be off by one.
+        long double scaled = scaleTo15(exponent);
+        if (scaled >= powersOfTen[significantDigits]) {
+            ++exponent;
+            scaled = scaleTo15(exponent);
+        } else if (scaled < powersOfTen[significantDigits - 1]) {
+            --exponent;
+            scaled = scaleTo15(exponent);
+        }
+        // scaled lies in [10^14, 10^15): truncation and the fraction need no library call.
+        const auto whole = static_cast<quint64>(scaled);
+        const long double fraction = scaled - static_cast<long double>(whole);
+        if (std::fabs(fraction - 0.5L) > 1e-3L) {
+            quint64 integer = fraction > 0.5L ? whole + 1 : whole;
+            if (integer >= static_cast<quint64>(powersOfTen[significantDigits])) {
+                integer /= 10;
+                ++exponent;
+            }
+            for (int i = significantDigits - 1; i >= 0; --i, integer /= 10)
+                digits[i] = static_cast<char>('0' + integer % 10);
+            return exponent;
+        }
+    }
+
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude,
+                                      std::chars_format::scientific, significantDigits - 1);
+    *result.ptr = '\0';
+    int count = 0;
+    const char *p = buffer;
+    for (; *p != 'e'; ++p) {
+        if (*p != '.')
+            digits[count++] = *p;
+    }
+    return std::atoi(p + 1);
 }
 
 } // namespace
@@ -28,128 +107,110 @@ QString format(long double value, QChar decimalSeparator)
     if (value == 0)
         return QStringLiteral("0");
 
-    // Round to 15 significant digits first: the rounding decides the exponent (9,99999999999999949E14
-    // becomes 1E15 and thus exponent form).
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific,
-                                      significantDigits - 1);
-    *result.ptr = '\0';
-
-    // buffer: [-]d.dddddddddddddde[+-]xx
-    const char *p = buffer;
-    const bool negative = *p == '-';
-    if (negative)
-        ++p;
     char digits[significantDigits];
-    int digitCount = 0;
-    for (; *p != 'e'; ++p) {
-        if (*p != '.')
-            digits[digitCount++] = *p;
-    }
-    const int exponent = std::atoi(p + 1);
+    const int exponent = significantDigitsOf(value, digits);
+    int digitCount = significantDigits;
     while (digitCount > 1 && digits[digitCount - 1] == '0')
         --digitCount;
 
-    QString text;
-    text.reserve(24);
-    if (negative)
-        text += QLatin1Char('-');
-
+    char text[48];
+    int length = 0;
+    if (value < 0)
+        text[length++] = '-';
     if (exponent < -4 || exponent >= significantDigits) {
-        text += QLatin1Char(digits[0]);
+        text[length++] = digits[0];
         if (digitCount > 1) {
-            text += decimalSeparator;
+            text[length++] = '.';
             for (int i = 1; i < digitCount; ++i)
-                text += QLatin1Char(digits[i]);
+                text[length++] = digits[i];
         }
-        text += QLatin1Char('E');
+        text[length++] = 'E';
         if (exponent < 0)
-            text += QLatin1Char('-');
-        text += QString::number(std::abs(exponent));
-        return text;
-    }
-
-    if (exponent < 0) {
-        text += QLatin1Char('0');
-        text += decimalSeparator;
+            text[length++] = '-';
+        const auto result = std::to_chars(text + length, text + sizeof text, std::abs(exponent));
+        length = static_cast<int>(result.ptr - text);
+    } else if (exponent < 0) {
+        text[length++] = '0';
+        text[length++] = '.';
         for (int i = -1; i > exponent; --i)
-            text += QLatin1Char('0');
+            text[length++] = '0';
         for (int i = 0; i < digitCount; ++i)
-            text += QLatin1Char(digits[i]);
-        return text;
+            text[length++] = digits[i];
+    } else {
+        for (int i = 0; i <= exponent; ++i)
+            text[length++] = i < digitCount ? digits[i] : '0';
+        if (digitCount > exponent + 1) {
+            text[length++] = '.';
+            for (int i = exponent + 1; i < digitCount; ++i)
+                text[length++] = digits[i];
+        }
     }
-
-    for (int i = 0; i <= exponent; ++i)
-        text += QLatin1Char(i < digitCount ? digits[i] : '0');
-    if (digitCount > exponent + 1) {
-        text += decimalSeparator;
-        for (int i = exponent + 1; i < digitCount; ++i)
-            text += QLatin1Char(digits[i]);
-    }
-    return text;
+    QString result(length, Qt::Uninitialized);
+    QChar *out = result.data();
+    for (int i = 0; i < length; ++i)
+        out[i] = text[i] == '.' ? decimalSeparator : QChar(QLatin1Char(text[i]));
+    return result;
 }
 
 std::optional<long double> tryParseFloat(const QString &text, QChar decimalSeparator)
 {
-    const qsizetype length = text.size();
-    qsizetype i = 0;
-    while (i < length && isBlank(text[i]))
-        ++i;
-    qsizetype end = length;
-    while (end > i && isBlank(text[end - 1]))
+    const auto *p = reinterpret_cast<const char16_t *>(text.constData());
+    const char16_t *end = p + text.size();
+    const char16_t separator = decimalSeparator.unicode();
+    while (p < end && *p == u' ')
+        ++p;
+    while (end > p && end[-1] == u' ')
         --end;
 
-    // Copy into a plain C text with '.' as separator: the conversion must not depend on the
-    // process locale, which Qt sets from the environment.
+    bool negative = false;
+    if (p < end && (*p == u'+' || *p == u'-'))
+        negative = *p++ == u'-';
+
+    // Copy into a plain C text with '.' as separator: the conversion must not depend on the process
+    // locale, which Qt sets from the environment.
     char buffer[512];
     qsizetype out = 0;
-    const auto put = [&](char c) {
-        if (out + 1 >= qsizetype(sizeof buffer))
-            return false;
-        buffer[out++] = c;
-        return true;
-    };
+    const qsizetype room = qsizetype(sizeof buffer) - 1;
 
-    bool negative = false;
-    if (i < end && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
-        negative = text[i] == QLatin1Char('-');
-        ++i;
-    }
     int mantissaDigits = 0;
     bool separatorSeen = false;
-    for (; i < end; ++i) {
-        const QChar c = text[i];
-        if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
-            if (!put(char(c.unicode())))
-                return std::nullopt;
+    for (; p < end; ++p) {
+        if (*p >= u'0' && *p <= u'9') {
             ++mantissaDigits;
-        } else if (c == decimalSeparator && !separatorSeen) {
+        } else if (*p == separator && !separatorSeen) {
             separatorSeen = true;
-            if (!put('.'))
-                return std::nullopt;
         } else {
             break;
         }
+        if (out == room)
+            return std::nullopt;
+        buffer[out++] = *p == separator ? '.' : static_cast<char>(*p);
     }
     if (mantissaDigits == 0)
         return std::nullopt;
-    if (i < end && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
-        ++i;
-        put('e');
-        if (i < end && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
-            put(char(text[i].unicode()));
-            ++i;
-        }
+    if (p < end && (*p == u'e' || *p == u'E')) {
+        ++p;
+        if (out + 2 >= room)
+            return std::nullopt;
+        buffer[out++] = 'e';
+        if (p < end && (*p == u'+' || *p == u'-'))
+            buffer[out++] = static_cast<char>(*p++);
         int exponentDigits = 0;
-        for (; i < end && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'); ++i, ++exponentDigits) {
-            if (!put(char(text[i].unicode())))
+        for (; p < end && *p >= u'0' && *p <= u'9'; ++p, ++exponentDigits) {
+            if (out == room)
                 return std::nullopt;
+            buffer[out++] = static_cast<char>(*p);
         }
         if (exponentDigits == 0)
             return std::nullopt;
     }
-    if (i != end)
+    if (p != end)
         return std::nullopt;
+
+    // Up to 19 significant digits and a small exponent: the digits and the power of ten are exact in
+    // extended precision, so one multiplication or division rounds exactly as the general conversion does.
+    if (const auto exact = exactValueOf(buffer, out))
+        return negative ? -*exact : *exact;
 
     long double value = 0;
     const auto result = std::from_chars(buffer, buffer + out, value);
@@ -157,6 +218,57 @@ std::optional<long double> tryParseFloat(const QString &text, QChar decimalSepar
         return std::nullopt;
     return negative ? -value : value;
 }
+
+namespace {
+
+// `text` is digits with at most one ".", then optionally "e", a sign and digits.
+std::optional<long double> exactValueOf(const char *text, qsizetype length)
+{
+    quint64 mantissa = 0;
+    int digitCount = 0;
+    int scale = 0; // decimal places after the point
+    bool afterPoint = false;
+    qsizetype i = 0;
+    for (; i < length && text[i] != 'e'; ++i) {
+        if (text[i] == '.') {
+            afterPoint = true;
+            continue;
+        }
+        if (mantissa == 0 && text[i] == '0') {
+            if (afterPoint)
+                ++scale;
+            continue;
+        }
+        if (++digitCount > 19)
+            return std::nullopt;
+        mantissa = mantissa * 10 + static_cast<quint64>(text[i] - '0');
+        if (afterPoint)
+            ++scale;
+    }
+    int exponent = 0;
+    if (i < length) {
+        ++i;
+        bool negativeExponent = false;
+        if (i < length && (text[i] == '+' || text[i] == '-'))
+            negativeExponent = text[i++] == '-';
+        for (; i < length; ++i) {
+            exponent = exponent * 10 + (text[i] - '0');
+            if (exponent > 1000)
+                return std::nullopt;
+        }
+        if (negativeExponent)
+            exponent = -exponent;
+    }
+    if (mantissa == 0)
+        return 0.0L;
+    const int power = exponent - scale;
+    if (power > exactPowers || power < -exactPowers)
+        return std::nullopt;
+    const auto value = static_cast<long double>(mantissa);
+    return power >= 0 ? value * powersOfTen[power] : value / powersOfTen[-power];
+}
+
+} // namespace
 
 long double parseFloat(const QString &text, QChar decimalSeparator)
 {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <optional>
 
 // Number texts: the one text form of floating values in cells, boxes, labels, files and the live link.

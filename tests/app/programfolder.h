@@ -44,9 +44,12 @@ struct ProgramFolder
         write(QStringLiteral("Info.txt"), firstLine + "\r\nText\r\n");
     }
     // A definition file of two components (the worked example: value 10422,22 with divisor 9).
-    void writeDefinition(const QString &name = QStringLiteral("Dax.txt"), const QByteArray &divisor = "9") const
+    void writeDefinition(const QString &name = QStringLiteral("Dax.txt"),
+                         const QByteArray &divisor = "9") const
     {
-        QByteArray text = divisor + "\r\n0\r\nA\r\n111\r\n12,34\r\n3\r\n\r\n0\r\n0\r\nB\r\n222\r\n56,78\r\n1\r\n\r\n0\r\n0\r\n";
+        QByteArray text =
+            divisor +
+            "\r\n0\r\nA\r\n111\r\n12,34\r\n3\r\n\r\n0\r\n0\r\nB\r\n222\r\n56,78\r\n1\r\n\r\n0\r\n0\r\n";
         // Prices in the number text of the user's locale, as the program reads them.
         write(name, text.replace(',', QLocale::system().decimalPoint().toLatin1()));
     }
@@ -67,6 +70,7 @@ struct ProgramFolder
 
     StartOptions options(const QStringList &arguments = {}) const
     {
-        return StartOptions{path(QStringLiteral("bin/zalvento")), arguments, path(QStringLiteral("Norvata.reg"))};
+        return StartOptions{path(QStringLiteral("bin/zalvento")), arguments,
+                            path(QStringLiteral("Norvata.reg"))};
     }
 };

@@ -76,8 +76,9 @@ private slots:
 
     void everyPrefixOfAFileParses()
     {
-        const QByteArray good = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Quenkel\\Norvata]\r\n"
-                                "\"Datenpath\"=\"/daten/\"\r\n\"Archiv\"=hex(2):2f,00\r\n\"IndexQuelle\"=dword:00000001\r\n";
+        const QByteArray good =
+            "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Quenkel\\Norvata]\r\n"
+            "\"Datenpath\"=\"/daten/\"\r\n\"Archiv\"=hex(2):2f,00\r\n\"IndexQuelle\"=dword:00000001\r\n";
         for (int length = 0; length <= good.size(); ++length) {
             SettingsStore store(QString{});
             store.parse(good.left(length));
@@ -111,7 +112,8 @@ private slots:
             store.openKey();
             QFAIL("no error");
         } catch (const ZalventoError &e) {
-            QCOMPARE(e.text(), QStringLiteral("Erzeugung von Schlüssel \\SOFTWARE\\Quenkel\\Norvata misslungen"));
+            QCOMPARE(e.text(),
+                     QStringLiteral("Erzeugung von Schlüssel \\SOFTWARE\\Quenkel\\Norvata misslungen"));
         }
     }
 
@@ -119,11 +121,16 @@ private slots:
     {
         QTest::addColumn<QString>("executable");
         QTest::addColumn<QString>("directory");
-        QTest::newRow("bin removed") << "/PROGRAMME/NORVATA/BIN/zalvento" << "/PROGRAMME/NORVATA/";
-        QTest::newRow("characters, not names") << "/D/CABIN/X/zalvento" << "/D/CAX/";
-        QTest::newRow("first only") << "/BIN/BIN/zalvento" << "/BIN/";
-        QTest::newRow("any case") << "/opt/zalvento/Bin/zalvento" << "/opt/zalvento/";
-        QTest::newRow("no bin, case kept") << "/opt/Zalvento/zalvento" << "/opt/Zalvento/";
+        QTest::newRow("bin removed") << "/PROGRAMME/NORVATA/BIN/zalvento"
+                                     << "/PROGRAMME/NORVATA/";
+        QTest::newRow("characters, not names") << "/D/CABIN/X/zalvento"
+                                               << "/D/CAX/";
+        QTest::newRow("first only") << "/BIN/BIN/zalvento"
+                                    << "/BIN/";
+        QTest::newRow("any case") << "/opt/zalvento/Bin/zalvento"
+                                  << "/opt/zalvento/";
+        QTest::newRow("no bin, case kept") << "/opt/Zalvento/zalvento"
+                                           << "/opt/Zalvento/";
     }
 
     void programDirectory()

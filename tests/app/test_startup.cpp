@@ -27,8 +27,9 @@ private slots:
         QCOMPARE(form.Grid.rows(), 30);
         QCOMPARE(form.Grid.columns(), 7);
         QCOMPARE(form.windowTitle(), QStringLiteral("DAX"));
-        QCOMPARE(folder.messages, QStringList({"Fehler - in Kurs oder Wichtung",
-                                               "Datei " + folder.path("Info.txt") + " kann nicht geöffnet werden."}));
+        QCOMPARE(folder.messages,
+                 QStringList({"Fehler - in Kurs oder Wichtung",
+                              "Datei " + folder.path("Info.txt") + " kann nicht geöffnet werden."}));
         QCOMPARE(form.Datenverzeichnis, form.Programmverzeichnis);
         QVERIFY(!form.NorvataVerfuegbar);
         QCOMPARE(form.sourceIndex(), 1);
@@ -48,9 +49,11 @@ private slots:
         TForm1 form(folder.options());
         QCOMPARE(folder.messages, QStringList());
         QCOMPARE(form.Edit1->text(), QStringLiteral("2"));
-        QCOMPARE(form.Label2->text(), QLocale::system().decimalPoint() == QLatin1String(",") ? "10422,22" : "10422.22");
+        QCOMPARE(form.Label2->text(),
+                 QLocale::system().decimalPoint() == QLatin1String(",") ? "10422,22" : "10422.22");
         QVERIFY(form.Memo1->toPlainText().startsWith("NV Zalvento V1.7\nText"));
-        QCOMPARE(form.Label8->text(), QStringLiteral("aktuellen Versionen und weitere Programme z.B. Norvata"));
+        QCOMPARE(form.Label8->text(),
+                 QStringLiteral("aktuellen Versionen und weitere Programme z.B. Norvata"));
         QCOMPARE(form.Label8->palette().color(QPalette::WindowText), QColor(0, 0, 0));
     }
 
@@ -87,21 +90,23 @@ private slots:
         QTest::addColumn<bool>("webRecords");
         QTest::addColumn<QSize>("size");
         const QString datenpath = "DATENPATH";
-        QTest::newRow("all values") << QStringList{datenpath, "\"IndexEintragen\"=dword:00000001",
+        QTest::newRow("all values") << QStringList{datenpath,
+                                                   "\"IndexEintragen\"=dword:00000001",
                                                    "\"IndexKurseeintragen\"=dword:00000007",
-                                                   "\"IndexQuelle\"=dword:00000000", "\"Indexwidth\"=dword:00000320",
+                                                   "\"IndexQuelle\"=dword:00000000",
+                                                   "\"Indexwidth\"=dword:00000320",
                                                    "\"Indexheight\"=dword:00000258"}
                                     << true << 0 << true << true << QSize(800, 600);
-        QTest::newRow("source 5 is Internet") << QStringList{datenpath, "\"IndexQuelle\"=dword:00000005"} << true << 1
-                                              << false << false << QSize(700, 701);
-        QTest::newRow("source -1 marks none") << QStringList{datenpath, "\"IndexQuelle\"=dword:ffffffff"} << true << -1
-                                              << false << false << QSize(700, 701);
+        QTest::newRow("source 5 is Internet") << QStringList{datenpath, "\"IndexQuelle\"=dword:00000005"}
+                                              << true << 1 << false << false << QSize(700, 701);
+        QTest::newRow("source -1 marks none") << QStringList{datenpath, "\"IndexQuelle\"=dword:ffffffff"}
+                                              << true << -1 << false << false << QSize(700, 701);
         QTest::newRow("wrong type ends the block")
             << QStringList{datenpath, "\"IndexEintragen\"=dword:00000001", "\"IndexKurseeintragen\"=\"1\"",
                            "\"IndexQuelle\"=dword:00000001", "\"Indexwidth\"=dword:00000320"}
             << true << 0 << true << false << QSize(700, 701);
-        QTest::newRow("no Datenpath") << QStringList{"\"IndexQuelle\"=dword:00000000"} << false << 1 << false << false
-                                      << QSize(700, 701);
+        QTest::newRow("no Datenpath") << QStringList{"\"IndexQuelle\"=dword:00000000"} << false << 1 << false
+                                      << false << QSize(700, 701);
         QTest::newRow("Datenpath without its slash")
             << QStringList{"DATENPATH-NO-SLASH"} << false << 1 << false << false << QSize(700, 701);
     }
@@ -232,9 +237,10 @@ private slots:
         QVERIFY(folder.read(QStringLiteral("Dax.txt")).contains("Ge\xe4ndert\r\n"));
         const QByteArray settings = folder.read(QStringLiteral("Norvata.reg"));
         QVERIFY(settings.contains("\"Fremd\"=\"bleibt\""));
-        QVERIFY(settings.contains("\"IndexEintragen\"=dword:00000001\r\n\"IndexKurseeintragen\"=dword:00000000\r\n"
-                                  "\"IndexQuelle\"=dword:00000000\r\n\"Indexwidth\"=dword:00000280\r\n"
-                                  "\"Indexheight\"=dword:000001e0"));
+        QVERIFY(settings.contains(
+            "\"IndexEintragen\"=dword:00000001\r\n\"IndexKurseeintragen\"=dword:00000000\r\n"
+            "\"IndexQuelle\"=dword:00000000\r\n\"Indexwidth\"=dword:00000280\r\n"
+            "\"Indexheight\"=dword:000001e0"));
     }
 
     void shutdownThatCannotWriteTheFile()
@@ -256,8 +262,10 @@ private slots:
         ProgramFolder folder;
         folder.writeDefinition();
         folder.writeInfo();
-        QFile::copy(QStringLiteral(ZALVENTO_BINARY_DIR "/bin/zalvento"), folder.path(QStringLiteral("bin/zalvento")));
-        QFile::setPermissions(folder.path(QStringLiteral("bin/zalvento")), QFile::ReadOwner | QFile::ExeOwner);
+        QFile::copy(QStringLiteral(ZALVENTO_BINARY_DIR "/bin/zalvento"),
+                    folder.path(QStringLiteral("bin/zalvento")));
+        QFile::setPermissions(folder.path(QStringLiteral("bin/zalvento")),
+                              QFile::ReadOwner | QFile::ExeOwner);
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.path(QStringLiteral("config")));

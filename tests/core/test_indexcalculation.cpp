@@ -43,7 +43,9 @@ private slots:
         QFETCH(QChar, separator);
         QFETCH(QString, value);
         Fixture f(separator);
-        const auto n = [&](const char *text) { return QString::fromLatin1(text).replace(QLatin1Char(','), separator); };
+        const auto n = [&](const char *text) {
+            return QString::fromLatin1(text).replace(QLatin1Char(','), separator);
+        };
         f.window.setComponents({{n("12,34"), QStringLiteral("3")}, {n("56,78"), QStringLiteral("1")}});
         f.definition.Referenzkurs = 9;
         f.calculation.aktualisieren();
@@ -54,9 +56,8 @@ private slots:
         QCOMPARE(f.column4(1), n("39,47"));
         QCOMPARE(f.column4(2), n("60,53"));
         QCOMPARE(f.publication.log,
-                 QStringList({QStringLiteral("value ") + value, "Index 10422.2", "record 10422.2", "clear bars",
-                              "bar 1 39.47 Wert 1",
-                              "bar 2 60.53 Wert 2"}));
+                 QStringList({QStringLiteral("value ") + value, "Index 10422.2", "record 10422.2",
+                              "clear bars", "bar 1 39.47 Wert 1", "bar 2 60.53 Wert 2"}));
     }
 
     void unchangedValueIsPublishedButNotRecorded()
@@ -94,7 +95,8 @@ private slots:
                                     << QStringList{"Index 10422.2", "Index_ASK 10666.7", "Index_BID 10222.2",
                                                    "Index_Mittel 10444.4"};
         QTest::newRow("bids all 0") << QStringList{"0", "0"} << QStringList{"13", "57"}
-                                    << QStringList{"Index 10422.2", "Index_ASK 10666.7", "Index_Mittel 5333.33"};
+                                    << QStringList{"Index 10422.2", "Index_ASK 10666.7",
+                                                   "Index_Mittel 5333.33"};
     }
 
     void withQuotes()
@@ -103,7 +105,8 @@ private slots:
         QFETCH(QStringList, asks);
         QFETCH(QStringList, points);
         Fixture f;
-        f.window.setComponents({{QStringLiteral("12,34"), QStringLiteral("3")}, {QStringLiteral("56,78"), "1"}});
+        f.window.setComponents(
+            {{QStringLiteral("12,34"), QStringLiteral("3")}, {QStringLiteral("56,78"), "1"}});
         f.window.cells.setColumns(9);
         for (int row = 1; row <= 2; ++row) {
             f.window.cells.setCell(IndexTable::BID, row, bids[row - 1]);
@@ -118,7 +121,8 @@ private slots:
                 history << entry;
         }
         QCOMPARE(history, points);
-        QVERIFY(f.publication.log.indexOf(QStringLiteral("record 10422.2")) > f.publication.log.indexOf(points.last()));
+        QVERIFY(f.publication.log.indexOf(QStringLiteral("record 10422.2")) >
+                f.publication.log.indexOf(points.last()));
     }
 
     // A failing cell in step 1 leaves everything but the products of the rows before it.
@@ -182,7 +186,8 @@ private slots:
     {
         QTest::addColumn<QString>("price");
         QTest::newRow("index beyond the rounding range") << "1E16";
-        QTest::newRow("sum beyond double") << "1E300"; // the extended product is written; the double sum overflows
+        QTest::newRow("sum beyond double")
+            << "1E300"; // the extended product is written; the double sum overflows
     }
 
     void stepTwoToSixFailures()
@@ -190,7 +195,8 @@ private slots:
         QFETCH(QString, price);
         Fixture f;
         f.window.setComponents({{price, "1E300"}});
-        f.window.cells.setCell(IndexTable::Fi, 1, price == QLatin1String("1E16") ? QStringLiteral("1") : price);
+        f.window.cells.setCell(IndexTable::Fi, 1,
+                               price == QLatin1String("1E16") ? QStringLiteral("1") : price);
         f.definition.Referenzkurs = 1;
         f.calculation.aktualisieren();
         QCOMPARE(f.window.messages, QStringList{berechnung});

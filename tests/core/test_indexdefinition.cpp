@@ -48,8 +48,8 @@ private slots:
         QTest::newRow("empty line") << QByteArray("a\r\n\r\nb\r\n") << QStringList{"a", "", "b"};
         QTest::newRow("cr cr lf") << QByteArray("a\r\r\nb") << QStringList{"a", "", "b"};
         QTest::newRow("long line") << QByteArray(70000, 'x') << QStringList{QString(70000, QLatin1Char('x'))};
-        QTest::newRow("windows-1252") << QByteArray("M\xfcnchener R\xfc\x80\r\n")
-                                      << QStringList{QStringLiteral("Münchener Rü€")};
+        QTest::newRow("windows-1252")
+            << QByteArray("M\xfcnchener R\xfc\x80\r\n") << QStringList{QStringLiteral("Münchener Rü€")};
     }
 
     void lineReader()
@@ -70,8 +70,8 @@ private slots:
         IndexDefinition definition(window, QLatin1Char(','));
         window.definition = &definition;
         window.cells.setColumns(9);
-        const QString path = write(crlf({"9", "4711", "A", "111", "12,34", "3", "", "5", "6", "B", "222", "56,78",
-                                         "1", "", "0", "0"}));
+        const QString path = write(crlf(
+            {"9", "4711", "A", "111", "12,34", "3", "", "5", "6", "B", "222", "56,78", "1", "", "0", "0"}));
         definition.Indexdatei_laden(path);
         QCOMPARE(definition.Referenzkurs, 9.0);
         QCOMPARE(definition.IndexFirma, 4711);
@@ -92,10 +92,13 @@ private slots:
         QTest::addColumn<double>("referenzkurs");
         QTest::newRow("only lines 1 and 2") << crlf({"9", "0"}) << 0 << 9.0;
         QTest::newRow("empty line at the end") << crlf({"9", "0", ""}) << 1 << 9.0;
-        QTest::newRow("short last group") << crlf({"9", "0", "A", "1", "2", "3", "4", "5", "6", "B", "7"}) << 2 << 9.0;
-        QTest::newRow("fractional divisor") << crlf({"1234,5", "0", "A", "1", "2", "3", "4", "5", "6"}) << 1
-                                            << 1234.5;
-        QTest::newRow("ctrl-z after line 2") << QByteArray("9\r\n0\r\n\x1a" "A\r\n") << 0 << 9.0;
+        QTest::newRow("short last group")
+            << crlf({"9", "0", "A", "1", "2", "3", "4", "5", "6", "B", "7"}) << 2 << 9.0;
+        QTest::newRow("fractional divisor")
+            << crlf({"1234,5", "0", "A", "1", "2", "3", "4", "5", "6"}) << 1 << 1234.5;
+        QTest::newRow("ctrl-z after line 2") << QByteArray("9\r\n0\r\n\x1a"
+                                                           "A\r\n")
+                                             << 0 << 9.0;
     }
 
     void loadShapes()
@@ -134,9 +137,12 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("message");
         QTest::addColumn<double>("referenzkurs");
-        QTest::newRow("line 1 no number") << crlf({"neun", "0"}) << "'neun' ist kein gültiger Gleitkommawert" << 5.0;
-        QTest::newRow("line 2 no integer") << crlf({"9", "1,5"}) << "'1,5' ist kein gültiger Integerwert" << 9.0;
-        QTest::newRow("lf line ends") << QByteArray("9\n0\n") << "'9\n0\n' ist kein gültiger Gleitkommawert" << 5.0;
+        QTest::newRow("line 1 no number")
+            << crlf({"neun", "0"}) << "'neun' ist kein gültiger Gleitkommawert" << 5.0;
+        QTest::newRow("line 2 no integer")
+            << crlf({"9", "1,5"}) << "'1,5' ist kein gültiger Integerwert" << 9.0;
+        QTest::newRow("lf line ends")
+            << QByteArray("9\n0\n") << "'9\n0\n' ist kein gültiger Gleitkommawert" << 5.0;
         QTest::newRow("empty file") << QByteArray() << "'' ist kein gültiger Gleitkommawert" << 5.0;
     }
 

@@ -2,7 +2,46 @@
 #include "core/errors.h"
 #include "core/numbertext.h"
 
+#include <QRandomGenerator>
 #include <QTest>
+#include <charconv>
+
+namespace {
+
+// The 15 significant digits (trailing zeros dropped) and the decimal exponent of a number text in
+// exponent or fixed form, or of the library's exact conversion.
+QPair<QByteArray, int> digitsOf(const QString &text)
+{
+    QByteArray mantissa = text.toLatin1();
+    int exponent = 0;
+    if (const qsizetype e = mantissa.indexOf('E'); e >= 0) {
+        exponent = mantissa.mid(e + 1).toInt();
+        mantissa.truncate(e);
+    }
+    mantissa.replace("-", "");
+    qsizetype point = mantissa.indexOf('.');
+    if (point < 0)
+        point = mantissa.size();
+    mantissa.remove(point, 1);
+    qsizetype first = 0;
+    while (first < mantissa.size() - 1 && mantissa[first] == '0')
+        ++first;
+    exponent += int(point - first - 1);
+    mantissa = mantissa.mid(first);
+    while (mantissa.size() > 1 && mantissa.endsWith('0'))
+        mantissa.chop(1);
+    return {mantissa, exponent};
+}
+
+QPair<QByteArray, int> exactDigitsOf(long double value)
+{
+    char buffer[64];
+    const auto end =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 14).ptr;
+    return digitsOf(QString::fromLatin1(buffer, end - buffer).toUpper());
+}
+
+} // namespace
 
 class TestNumberText : public QObject
 {
@@ -14,20 +53,34 @@ private slots:
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("comma");
         QTest::addColumn<QString>("point");
-        QTest::newRow("zero") << 0.0 << "0" << "0";
-        QTest::newRow("negative zero") << -0.0 << "0" << "0";
-        QTest::newRow("whole") << 10422.0 << "10422" << "10422";
-        QTest::newRow("cents") << 10422.22 << "10422,22" << "10422.22";
-        QTest::newRow("negative") << -12.5 << "-12,5" << "-12.5";
-        QTest::newRow("smallest fixed") << 0.0001 << "0,0001" << "0.0001";
-        QTest::newRow("below fixed") << 0.00001 << "1E-5" << "1E-5";
-        QTest::newRow("small mantissa") << 0.000015 << "1,5E-5" << "1.5E-5";
-        QTest::newRow("largest fixed") << 999999999999999.0 << "999999999999999" << "999999999999999";
-        QTest::newRow("1E15") << 1e15 << "1E15" << "1E15";
-        QTest::newRow("1,5E20") << 1.5e20 << "1,5E20" << "1.5E20";
-        QTest::newRow("15 digits") << 0.1 + 0.2 << "0,3" << "0.3";
-        QTest::newRow("rounds up to exponent") << 999999999999999.9 << "1E15" << "1E15";
-        QTest::newRow("product") << 37.02 << "37,02" << "37.02";
+        QTest::newRow("zero") << 0.0 << "0"
+                              << "0";
+        QTest::newRow("negative zero") << -0.0 << "0"
+                                       << "0";
+        QTest::newRow("whole") << 10422.0 << "10422"
+                               << "10422";
+        QTest::newRow("cents") << 10422.22 << "10422,22"
+                               << "10422.22";
+        QTest::newRow("negative") << -12.5 << "-12,5"
+                                  << "-12.5";
+        QTest::newRow("smallest fixed") << 0.0001 << "0,0001"
+                                        << "0.0001";
+        QTest::newRow("below fixed") << 0.00001 << "1E-5"
+                                     << "1E-5";
+        QTest::newRow("small mantissa") << 0.000015 << "1,5E-5"
+                                        << "1.5E-5";
+        QTest::newRow("largest fixed") << 999999999999999.0 << "999999999999999"
+                                       << "999999999999999";
+        QTest::newRow("1E15") << 1e15 << "1E15"
+                              << "1E15";
+        QTest::newRow("1,5E20") << 1.5e20 << "1,5E20"
+                                << "1.5E20";
+        QTest::newRow("15 digits") << 0.1 + 0.2 << "0,3"
+                                   << "0.3";
+        QTest::newRow("rounds up to exponent") << 999999999999999.9 << "1E15"
+                                               << "1E15";
+        QTest::newRow("product") << 37.02 << "37,02"
+                                 << "37.02";
         QTest::newRow("large exponent") << 1.7976931348623157e308 << "1,79769313486232E308"
                                         << "1.79769313486232E308";
     }
@@ -46,6 +99,28 @@ private slots:
         // The calculation writes extended products: 12,34 x 3 shows as 37,02, not 37,019999...
         const long double product = 12.34L * 3.0L;
         QCOMPARE(NumberText::format(product, QLatin1Char(',')), QStringLiteral("37,02"));
+    }
+
+    // The fast paths of formatting and parsing give what the exact library conversions give.
+    void agreesWithTheExactConversions()
+    {
+        QRandomGenerator random(20261209);
+        for (int i = 0; i < 200000; ++i) {
+            const int digits = 1 + int(random.bounded(19));
+            QByteArray text;
+            for (int d = 0; d < digits; ++d)
+                text += char('0' + random.bounded(10));
+            const int exponent = int(random.bounded(60)) - 30;
+            text += 'e' + QByteArray::number(exponent);
+            long double exact = 0;
+            std::from_chars(text.constData(), text.constData() + text.size(), exact);
+            const auto parsed = NumberText::tryParseFloat(QString::fromLatin1(text), QLatin1Char(','));
+            QVERIFY2(parsed && *parsed == exact, text.constData());
+            if (exact == 0)
+                continue;
+            const long double value = (i % 3 == 0) ? exact / 3 : exact;
+            QCOMPARE(digitsOf(NumberText::format(value, QLatin1Char('.'))), exactDigitsOf(value));
+        }
     }
 
     void parse_data()
