@@ -50,6 +50,7 @@ private slots:
     void extractFromExcerpt();
     void windowIsCutAt1024Characters();
     void everyPrefixOfARowIsSafe();
+    void findsTheWknAtEveryOffset();
 };
 
 void TestQuotePage::pathAndAddress_data()
@@ -281,6 +282,27 @@ void TestQuotePage::everyPrefixOfARowIsSafe()
             QCOMPARE(result->ask, 212.45);
         }
     }
+}
+
+void TestQuotePage::findsTheWknAtEveryOffset()
+{
+    // Near misses share the WKN's first and last character; the search must pass over them wherever the
+    // WKN itself stands, the page's last bytes included.
+    const QByteArray cells = "716460</td><td c=\"b\">1.5</td><td c=\"a\">2.5</td>";
+    for (int offset = 0; offset < 100; ++offset) {
+        QByteArray page;
+        while (page.size() < offset)
+            page += "7_6460 716450 ";
+        page.truncate(offset);
+        const QByteArray tail = offset % 2 ? QByteArray() : QByteArray("7_6460 716450");
+        const auto result =
+            QuotePage::extract(page + cells + tail, QStringLiteral("716460"), QLatin1Char(','));
+        QVERIFY2(result, QByteArray::number(offset).constData());
+        QCOMPARE(result->bid, 1.5);
+        QCOMPARE(result->ask, 2.5);
+    }
+    QVERIFY(!QuotePage::extract("716450 7_6460 71646 716450 7_6460 71646", QStringLiteral("716460"),
+                                QLatin1Char(',')));
 }
 
 QTEST_APPLESS_MAIN(TestQuotePage)
