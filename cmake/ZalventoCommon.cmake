@@ -14,6 +14,8 @@ function(zalvento_add_test name)
     cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE zalvento_options Qt6::Test ${T_LIBS})
+    # Tests compare with plain string literals a lot; the strict cast rule guards the program's code.
+    target_compile_options(${name} PRIVATE -UQT_NO_CAST_FROM_ASCII)
     target_compile_definitions(${name} PRIVATE
         ZALVENTO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
         ZALVENTO_BINARY_DIR="${PROJECT_BINARY_DIR}")

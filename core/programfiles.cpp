@@ -8,6 +8,25 @@
 
 namespace ProgramFiles {
 
+QString programDirectoryOf(const QString &executablePath)
+{
+    QString directory = executablePath.left(executablePath.lastIndexOf(QLatin1Char('/')) + 1);
+    const qsizetype bin = directory.indexOf(QLatin1String("bin/"), 0, Qt::CaseInsensitive);
+    if (bin >= 0)
+        directory.remove(bin, 4);
+    return directory;
+}
+
+QString upperCaseAZ(const QString &text)
+{
+    QString upper = text;
+    for (QChar &c : upper) {
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - 'a' + 'A');
+    }
+    return upper;
+}
+
 QString resolve(const QString &directory, const QString &name)
 {
     const QString exact = directory + name;

@@ -7,6 +7,15 @@
 // case: the index file update stores "dax.txt" where the start-up reads "Dax.txt".
 namespace ProgramFiles {
 
+// The program directory of an executable: its folder with the trailing "/", the first "bin/" in it
+// removed. The search looks at characters, case-insensitively, not at whole folder names:
+// "/opt/norvata/bin/zalvento" gives "/opt/norvata/", "/d/cabin/x/zalvento" gives "/d/cax/".
+QString programDirectoryOf(const QString &executablePath);
+
+// The index name as the window caption shows it: the letters a to z upper-cased, nothing else
+// ("TecDax" -> "TECDAX", "Börse" -> "BöRSE").
+QString upperCaseAZ(const QString &text);
+
 // The path of the file `name` in `directory` (a folder text ending in "/"): the exact name when it
 // exists, else the one file whose name differs from it only in case (the first in name order when
 // there are several), else the name asked for.

@@ -1,1 +1,0 @@
-int zalventoMain(int, char **) { return 0; }

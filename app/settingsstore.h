@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include "core/errors.h"
+
+// A settings value read with the wrong type: a text where a 32-bit integer is expected, or the reverse.
+class SettingsTypeError : public ZalventoError
+{
+public:
+    using ZalventoError::ZalventoError;
+};
+
+// The settings key HKEY_CURRENT_USER "\SOFTWARE\Quenkel\Norvata", Norvata's own key, kept in a text file
+// in the Windows registry export format:
+//
+//     REGEDIT4
+//
+//     [HKEY_CURRENT_USER\SOFTWARE\Quenkel\Norvata]
+//     "Datenpath"="/home/anna/norvata/daten/"
+//     "IndexQuelle"=dword:00000001
+//     "Archiv"=hex(2):2f,00
+//
+// The file keeps the value types that the settings rely on: text ("..."), expandable text (hex(2):,
+// bytes of the text and a closing zero) and 32-bit integers (dword:). Other keys, and lines that cannot be
+// read, are kept as they stand when the file is written back.
+class SettingsStore
+{
+public:
+    static const QString keyPath; // "\SOFTWARE\Quenkel\Norvata"
+
+    // `$XDG_CONFIG_HOME/Quenkel/Norvata.reg`, `~/.config/Quenkel/Norvata.reg` when unset.
+    static QString defaultFilePath();
+
+    explicit SettingsStore(QString filePath);
+
+    // Opens the key with full access, creating its folder when it does not exist, and reads the file.
+    // Throws ZalventoError "Erzeugung von Schlüssel \SOFTWARE\Quenkel\Norvata misslungen" when the folder
+    // cannot be created.
+    void openKey();
+
+    bool valueExists(const QString &name) const;
+    // Throws SettingsTypeError when the value is no text (plain or expandable).
+    QString readString(const QString &name) const;
+    // Throws SettingsTypeError when the value is no 32-bit integer.
+    qint32 readInteger(const QString &name) const;
+
+    void writeInteger(const QString &name, qint32 value);
+    void writeString(const QString &name, const QString &value);
+
+    // Replaces the file atomically. Throws FileError when it cannot.
+    void save() const;
+
+    // The file's text for the values held; exposed for tests.
+    QByteArray compose() const;
+    void parse(const QByteArray &bytes);
+
+private:
+    enum class Type { String, ExpandString, DWord, Other };
+    struct Value
+    {
+        QString name;
+        Type type = Type::Other;
+        QString text;
+        quint32 number = 0;
+        QString line; // as read, for values of other types
+    };
+
+    const Value *find(const QString &name) const;
+    Value &findOrAdd(const QString &name);
+
+    QString m_filePath;
+    QStringList m_before; // header and other keys' lines before our section
+    QList<Value> m_values;
+    QStringList m_unreadable; // lines of our section that could not be read
+    QStringList m_after;      // other keys' lines after our section
+    bool m_unicodeExport = false;
+};

@@ -1,0 +1,64 @@
+#include "app/zalventoapplication.h"
+
+#include "app/messages.h"
+
+#include <QTimer>
+#include <QSocketNotifier>
+#include <QWidget>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+ZalventoApplication::ZalventoApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("NV Zalvento"));
+    setApplicationDisplayName(QStringLiteral("NV Zalvento"));
+}
+
+bool ZalventoApplication::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception &error) {
+        Messages::reportError(error);
+    } catch (...) {
+        Messages::reportError(QStringLiteral("Unbekannter Fehler"));
+    }
+    return false;
+}
+
+void ZalventoApplication::closeOnTerminationSignals()
+{
+    // The handler only writes a byte; the event loop reads it and closes the window outside the handler.
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this, notifier] {
+        char byte;
+        [[maybe_unused]] const auto read = ::read(signalPipe[0], &byte, 1);
+        notifier->setEnabled(false);
+        m_terminationRequested = true;
+        closeAllWindows();
+        // Posted, so that it also ends a program whose main loop has not started yet.
+        QTimer::singleShot(0, this, &QApplication::quit);
+    });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}

@@ -1,0 +1,278 @@
+#include "programfolder.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstStartWithoutAnything()
+    {
+        ProgramFolder folder;
+        TForm1 form(folder.options());
+        QCOMPARE(form.Programmverzeichnis, folder.path(QString()));
+        QCOMPARE(form.Edit1->text(), QStringLiteral("30"));
+        QCOMPARE(form.Grid.rows(), 30);
+        QCOMPARE(form.Grid.columns(), 7);
+        QCOMPARE(form.windowTitle(), QStringLiteral("DAX"));
+        QCOMPARE(folder.messages, QStringList({"Fehler - in Kurs oder Wichtung",
+                                               "Datei " + folder.path("Info.txt") + " kann nicht geöffnet werden."}));
+        QCOMPARE(form.Datenverzeichnis, form.Programmverzeichnis);
+        QVERIFY(!form.NorvataVerfuegbar);
+        QCOMPARE(form.sourceIndex(), 1);
+        QVERIFY(!form.RadioGroup1->isEnabled());
+        QVERIFY(!form.Norvata1->isEnabled());
+        QCOMPARE(form.size(), QSize(700, 701));
+        QCOMPARE(form.StringGrid1->columnWidth(0), 157);
+        QCOMPARE(form.StringGrid1->columnWidth(1), 65);
+        QCOMPARE(form.Grid.cell(4, 0), QStringLiteral("Wichtung in %"));
+    }
+
+    void loadsCalculatesAndShowsInformation()
+    {
+        ProgramFolder folder;
+        folder.writeDefinition();
+        folder.writeInfo();
+        TForm1 form(folder.options());
+        QCOMPARE(folder.messages, QStringList());
+        QCOMPARE(form.Edit1->text(), QStringLiteral("2"));
+        QCOMPARE(form.Label2->text(), QLocale::system().decimalPoint() == QLatin1String(",") ? "10422,22" : "10422.22");
+        QVERIFY(form.Memo1->toPlainText().startsWith("NV Zalvento V1.7\nText"));
+        QCOMPARE(form.Label8->text(), QStringLiteral("aktuellen Versionen und weitere Programme z.B. Norvata"));
+        QCOMPARE(form.Label8->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+    }
+
+    void definitionFileFoundInAnyCase()
+    {
+        ProgramFolder folder;
+        folder.writeDefinition(QStringLiteral("dax.txt"));
+        folder.write(QStringLiteral("info.txt"), "NV Zalvento V1.7\r\n");
+        TForm1 form(folder.options());
+        QCOMPARE(folder.messages, QStringList());
+        QCOMPARE(form.Grid.rows(), 3);
+    }
+
+    void versionNoticeStaysOnceShown()
+    {
+        ProgramFolder folder;
+        folder.writeDefinition();
+        folder.writeInfo("NV Zalvento V1.8");
+        TForm1 form(folder.options());
+        QCOMPARE(form.Label8->text(), QStringLiteral("Einen neue Programmversion ist verfügbar!!"));
+        QCOMPARE(form.Label8->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        folder.writeInfo();
+        form.ComboBox1->setEditText(QStringLiteral("MDax"));
+        QCOMPARE(form.Label8->text(), QStringLiteral("Einen neue Programmversion ist verfügbar!!"));
+        QCOMPARE(form.Label8->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+    }
+
+    void settingsApplied_data()
+    {
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<bool>("norvata");
+        QTest::addColumn<int>("source");
+        QTest::addColumn<bool>("indexRecord");
+        QTest::addColumn<bool>("webRecords");
+        QTest::addColumn<QSize>("size");
+        const QString datenpath = "DATENPATH";
+        QTest::newRow("all values") << QStringList{datenpath, "\"IndexEintragen\"=dword:00000001",
+                                                   "\"IndexKurseeintragen\"=dword:00000007",
+                                                   "\"IndexQuelle\"=dword:00000000", "\"Indexwidth\"=dword:00000320",
+                                                   "\"Indexheight\"=dword:00000258"}
+                                    << true << 0 << true << true << QSize(800, 600);
+        QTest::newRow("source 5 is Internet") << QStringList{datenpath, "\"IndexQuelle\"=dword:00000005"} << true << 1
+                                              << false << false << QSize(700, 701);
+        QTest::newRow("source -1 marks none") << QStringList{datenpath, "\"IndexQuelle\"=dword:ffffffff"} << true << -1
+                                              << false << false << QSize(700, 701);
+        QTest::newRow("wrong type ends the block")
+            << QStringList{datenpath, "\"IndexEintragen\"=dword:00000001", "\"IndexKurseeintragen\"=\"1\"",
+                           "\"IndexQuelle\"=dword:00000001", "\"Indexwidth\"=dword:00000320"}
+            << true << 0 << true << false << QSize(700, 701);
+        QTest::newRow("no Datenpath") << QStringList{"\"IndexQuelle\"=dword:00000000"} << false << 1 << false << false
+                                      << QSize(700, 701);
+        QTest::newRow("Datenpath without its slash")
+            << QStringList{"DATENPATH-NO-SLASH"} << false << 1 << false << false << QSize(700, 701);
+    }
+
+    void settingsApplied()
+    {
+        QFETCH(QStringList, values);
+        QFETCH(bool, norvata);
+        QFETCH(int, source);
+        QFETCH(bool, indexRecord);
+        QFETCH(bool, webRecords);
+        QFETCH(QSize, size);
+        ProgramFolder folder;
+        folder.writeDefinition();
+        folder.writeInfo();
+        for (QString &value : values) {
+            if (value == QLatin1String("DATENPATH"))
+                value = folder.norvataSettingsLine();
+            else if (value == QLatin1String("DATENPATH-NO-SLASH"))
+                value = folder.norvataSettingsLine().replace("daten/", "daten");
+        }
+        folder.writeSettings(values);
+        TForm1 form(folder.options());
+        QCOMPARE(form.NorvataVerfuegbar, norvata);
+        QCOMPARE(form.Norvata1->isEnabled(), norvata);
+        QCOMPARE(form.RadioGroup1->isEnabled(), norvata);
+        QCOMPARE(form.sourceIndex(), source);
+        QCOMPARE(form.IndexKurseintragen1->isChecked(), indexRecord);
+        QCOMPARE(form.InternetKursebertragen1->isChecked(), webRecords);
+        QCOMPARE(form.size(), size);
+    }
+
+    void sourceChoiceReturnsAfterAnIndexChange()
+    {
+        ProgramFolder folder;
+        folder.writeDefinition();
+        folder.writeInfo();
+        folder.writeSettings({folder.norvataSettingsLine(), "\"IndexQuelle\"=dword:00000000"});
+        TForm1 form(folder.options());
+        form.setSourceIndex(1);
+        form.ComboBox1->setEditText(QStringLiteral("MDax"));
+        QCOMPARE(form.sourceIndex(), 0);
+    }
+
+    void sourceChoiceStaysDisabled()
+    {
+        ProgramFolder folder;
+        folder.writeDefinition();
+        folder.writeInfo();
+        TForm1 form(folder.options());
+        QVERIFY(!form.RadioGroup1->isEnabled());
+        folder.writeSettings({folder.norvataSettingsLine()});
+        form.ComboBox1->setEditText(QStringLiteral("MDax"));
+        QVERIFY(form.NorvataVerfuegbar);
+        QVERIFY(form.Norvata1->isEnabled());
+        QVERIFY(!form.RadioGroup1->isEnabled());
+    }
+
+    void automaticSwitch_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("on");
+        QTest::newRow("/A") << QStringList{"/A"} << true;
+        QTest::newRow("/A and more") << QStringList{"/A", "x"} << true;
+        QTest::newRow("/a") << QStringList{"/a"} << false;
+        QTest::newRow("second") << QStringList{"x", "/A"} << false;
+        QTest::newRow("none") << QStringList{} << false;
+    }
+
+    void automaticSwitch()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, on);
+        ProgramFolder folder;
+        folder.writeDefinition();
+        folder.writeInfo();
+        TForm1 form(folder.options(arguments));
+        QCOMPARE(form.automaticMode(), on);
+        QCOMPARE(form.Timer1->isActive(), on);
+    }
+
+    void badDefinitionEndsTheSequence()
+    {
+        ProgramFolder folder;
+        folder.write(QStringLiteral("Dax.txt"), "neun\r\n0\r\n");
+        folder.writeInfo("NV Zalvento V1.8");
+        folder.writeSettings({folder.norvataSettingsLine()});
+        TForm1 form(folder.options({"/A"}));
+        QCOMPARE(folder.messages, QStringList{"'neun' ist kein gültiger Gleitkommawert."});
+        QCOMPARE(form.windowTitle(), TForm1::Versionstitel);
+        QVERIFY(!form.NorvataVerfuegbar);
+        QVERIFY(form.Norvata1->isEnabled());
+        QCOMPARE(form.sourceIndex(), 0);
+        QVERIFY(!form.automaticMode());
+        QVERIFY(form.Memo1->toPlainText().isEmpty());
+        QVERIFY(form.Label2->text().isEmpty());
+    }
+
+    void typingANewIndexName()
+    {
+        ProgramFolder folder;
+        folder.writeDefinition();
+        folder.writeInfo();
+        TForm1 form(folder.options());
+        form.ComboBox1->lineEdit()->selectAll();
+        QTest::keyClicks(form.ComboBox1->lineEdit(), QStringLiteral("Foo"));
+        QCOMPARE(form.windowTitle(), QStringLiteral("FOO"));
+        QCOMPARE(form.Grid.rows(), 3);
+        const QByteArray dax = folder.read(QStringLiteral("Dax.txt"));
+        form.close();
+        QVERIFY(folder.read(QStringLiteral("Foo.txt")).startsWith("9\r\n0\r\nA\r\n111\r\n"));
+        QCOMPARE(folder.read(QStringLiteral("Dax.txt")), dax);
+    }
+
+    void shutdownWritesFileThenSettings()
+    {
+        ProgramFolder folder;
+        folder.writeDefinition();
+        folder.writeInfo();
+        folder.writeSettings({folder.norvataSettingsLine(), "\"Fremd\"=\"bleibt\""});
+        {
+            TForm1 form(folder.options());
+            form.Grid.setCell(IndexTable::Name, 1, QStringLiteral("Geändert"));
+            form.IndexKurseintragen1->setChecked(true);
+            form.resize(640, 480);
+            form.close();
+        }
+        QVERIFY(folder.read(QStringLiteral("Dax.txt")).contains("Ge\xe4ndert\r\n"));
+        const QByteArray settings = folder.read(QStringLiteral("Norvata.reg"));
+        QVERIFY(settings.contains("\"Fremd\"=\"bleibt\""));
+        QVERIFY(settings.contains("\"IndexEintragen\"=dword:00000001\r\n\"IndexKurseeintragen\"=dword:00000000\r\n"
+                                  "\"IndexQuelle\"=dword:00000000\r\n\"Indexwidth\"=dword:00000280\r\n"
+                                  "\"Indexheight\"=dword:000001e0"));
+    }
+
+    void shutdownThatCannotWriteTheFile()
+    {
+        ProgramFolder folder;
+        folder.writeInfo();
+        QDir(folder.path(QString())).mkdir(QStringLiteral("Dax.txt")); // a folder where the file should go
+        {
+            TForm1 form(folder.options());
+            folder.messages.clear();
+            form.close();
+        }
+        QCOMPARE(folder.messages, QStringList{"Konnte Datei nicht schreiben"});
+        QVERIFY(!QFile::exists(folder.path(QStringLiteral("Norvata.reg"))));
+    }
+
+    void terminationSignalClosesTheWindowNormally()
+    {
+        ProgramFolder folder;
+        folder.writeDefinition();
+        folder.writeInfo();
+        QFile::copy(QStringLiteral(ZALVENTO_BINARY_DIR "/bin/zalvento"), folder.path(QStringLiteral("bin/zalvento")));
+        QFile::setPermissions(folder.path(QStringLiteral("bin/zalvento")), QFile::ReadOwner | QFile::ExeOwner);
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.path(QStringLiteral("config")));
+        program.setProcessEnvironment(environment);
+        program.start(folder.path(QStringLiteral("bin/zalvento")), {});
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder.path(QStringLiteral("config/Quenkel"))), 10000);
+        QTest::qWait(300);
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QVERIFY(QFile::exists(folder.path(QStringLiteral("config/Quenkel/Norvata.reg"))));
+        QVERIFY(folder.read(QStringLiteral("Dax.txt")).startsWith("9\r\n0\r\nA\r\n"));
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "test_startup.moc"
