@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -54,13 +55,16 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void servesEveryWknOfTheDefinitionFile();
+    void servesEveryWknOfTheBundledFiles();
     void pricesMove();
     void pagesWithoutDefinitionFile();
     void failuresOnRequest_data();
     void failuresOnRequest();
 
 private:
-    Response fetch(const QByteArray &path);
+    static quint16 startServer(QProcess &server, const QString &dataFolder);
+    static void stopServer(QProcess &server);
+    Response fetch(const QByteArray &path, quint16 port = 0);
 
     QTemporaryDir m_data;
     QProcess m_server;
@@ -75,10 +79,38 @@ private:
     };
 };
 
+quint16 TestDemoQuoteServer::startServer(QProcess &server, const QString &dataFolder)
+{
+    server.setProgram(QStandardPaths::findExecutable(QStringLiteral("python3")));
+    server.setArguments({QStringLiteral(ZALVENTO_SOURCE_DIR "/tools/demoquoteserver/demoquoteserver.py"),
+                         QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), dataFolder,
+                         QStringLiteral("--seed"), QStringLiteral("7"), QStringLiteral("--tick"),
+                         QStringLiteral("0"), QStringLiteral("--slow-seconds"), QStringLiteral("0.5"),
+                         QStringLiteral("--hang-seconds"), QStringLiteral("5"),
+                         QStringLiteral("--exit-after"), QStringLiteral("100"), QStringLiteral("--quiet")});
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start();
+    if (!server.waitForStarted())
+        return 0;
+    [&] {
+        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine() || server.state() == QProcess::NotRunning, 15000);
+    }();
+    return server.readLine().trimmed().toUShort();
+}
+
+void TestDemoQuoteServer::stopServer(QProcess &server)
+{
+    if (server.state() == QProcess::NotRunning)
+        return;
+    server.terminate();
+    if (!server.waitForFinished(5000))
+        server.kill();
+    server.waitForFinished(5000);
+}
+
 void TestDemoQuoteServer::initTestCase()
 {
-    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
-    if (python.isEmpty())
+    if (QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty())
         QSKIP("python3 is not installed");
     QVERIFY(m_data.isValid());
     writeDefinition(m_data.filePath(QStringLiteral("Dax.txt")), m_dax);
@@ -86,33 +118,16 @@ void TestDemoQuoteServer::initTestCase()
     writeDefinition(m_data.filePath(QStringLiteral("tecdax.txt")),
                     {{QStringLiteral("Aixtron"), QStringLiteral("A0WMPJ"), 37.92}});
 
-    m_server.setProgram(python);
-    m_server.setArguments({QStringLiteral(ZALVENTO_SOURCE_DIR "/tools/demoquoteserver/demoquoteserver.py"),
-                           QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"),
-                           m_data.path(), QStringLiteral("--seed"), QStringLiteral("7"),
-                           QStringLiteral("--tick"), QStringLiteral("0"), QStringLiteral("--slow-seconds"),
-                           QStringLiteral("0.5"), QStringLiteral("--hang-seconds"), QStringLiteral("5"),
-                           QStringLiteral("--exit-after"), QStringLiteral("100"), QStringLiteral("--quiet")});
-    m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_server.start();
-    QVERIFY(m_server.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(m_server.canReadLine() || m_server.state() == QProcess::NotRunning, 15000);
-    bool ok = false;
-    m_port = m_server.readLine().trimmed().toUShort(&ok);
-    QVERIFY2(ok && m_port != 0, "the server prints its port on the first line");
+    m_port = startServer(m_server, m_data.path());
+    QVERIFY2(m_port != 0, "the server prints its port on the first line");
 }
 
 void TestDemoQuoteServer::cleanupTestCase()
 {
-    if (m_server.state() == QProcess::NotRunning)
-        return;
-    m_server.terminate();
-    if (!m_server.waitForFinished(5000))
-        m_server.kill();
-    m_server.waitForFinished(5000);
+    stopServer(m_server);
 }
 
-Response TestDemoQuoteServer::fetch(const QByteArray &path)
+Response TestDemoQuoteServer::fetch(const QByteArray &path, quint16 port)
 {
     Response response;
     QTcpSocket socket;
@@ -126,7 +141,7 @@ Response TestDemoQuoteServer::fetch(const QByteArray &path)
     });
     connect(&socket, &QTcpSocket::connected, this,
             [&] { socket.write("GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"); });
-    socket.connectToHost(QStringLiteral("127.0.0.1"), m_port);
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port ? port : m_port);
     [&] { QTRY_VERIFY_WITH_TIMEOUT(finished, 15000); }();
     response.bytes += socket.readAll();
 
@@ -170,6 +185,32 @@ void TestDemoQuoteServer::servesEveryWknOfTheDefinitionFile()
     QVERIFY(!response.body.contains("Ohne WKN"));
     // Names keep the definition file's code page, so they read as the program stores them.
     QVERIFY(response.body.contains(Windows1252::encode(QStringLiteral("Münchener Rück"))));
+}
+
+void TestDemoQuoteServer::servesEveryWknOfTheBundledFiles()
+{
+    const QString data = QStringLiteral(ZALVENTO_SOURCE_DIR "/data");
+    QProcess server;
+    const quint16 port = startServer(server, data);
+    QVERIFY(port != 0);
+    const auto stop = qScopeGuard([&] { stopServer(server); });
+
+    for (const QString &index :
+         {QStringLiteral("Dax"), QStringLiteral("MDax"), QStringLiteral("SDax"), QStringLiteral("TecDax")}) {
+        QFile file(data + QLatin1Char('/') + index + QStringLiteral(".txt"));
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+        const QStringList lines = Windows1252::decode(file.readAll()).split(QStringLiteral("\r\n"));
+        const Response response = fetch(QuotePage::pathOf(index).toLatin1(), port);
+        QCOMPARE(response.status, 200);
+        int components = 0;
+        for (qsizetype wknLine = 3; wknLine < lines.size(); wknLine += 7, ++components) {
+            const QString &wkn = lines.at(wknLine);
+            const auto quote = QuotePage::extract(response.body, wkn, QLatin1Char(','));
+            QVERIFY2(quote && quote->bid > 0 && quote->bid < quote->ask,
+                     qPrintable(index + QLatin1Char(' ') + wkn));
+        }
+        QVERIFY2(components >= 30, qPrintable(index));
+    }
 }
 
 void TestDemoQuoteServer::pricesMove()
