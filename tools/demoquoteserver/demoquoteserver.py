@@ -1,0 +1,476 @@
+#!/usr/bin/env python3
+"""Demo quote server for NV Zalvento.
+
+A DEMO FEED, NOT MARKET DATA: it serves the four index quote pages that the program's web source
+reads, with bid and ask prices that follow a seeded random walk from the prices of the bundled index
+definition files. It listens on 127.0.0.1 only, speaks HTTP/1.0 (one request per connection, closed
+after the answer) and can answer with failures on request, for tests and soak runs.
+
+Python 3 standard library only. See docs/demoquoteserver.md.
+"""
+
+import argparse
+import datetime
+import html
+import math
+import os
+import random
+import re
+import signal
+import socket
+import socketserver
+import struct
+import sys
+import threading
+import time
+import zlib
+
+# Path on the quote server -> (index name as the program knows it, title on the page).
+INDEX_PAGES = {
+    "/L-S-DAX-R.84.0.html": ("Dax", "DAX"),
+    "/L-S-MDAX.83.0.html": ("MDax", "MDAX"),
+    "/L-S-SDAX.82.0.html": ("SDax", "SDAX"),
+    "/L-S-TecDax.81.0.html": ("TecDax", "TecDAX"),
+}
+FAILURES = ("404", "reset", "slow", "close")
+MAX_REQUEST_BYTES = 16 * 1024
+REQUEST_TIMEOUT = 10.0
+
+
+def log(message):
+    sys.stderr.write(message + "\n")
+    sys.stderr.flush()
+
+
+# ---------------------------------------------------------------------------------------------
+# Index definition files: line 1 divisor, line 2 index id, then seven lines per component (Name, WKN,
+# Kurswert, Fi, Wichtung in %, NV, NV_Ask); Windows-1252 with CR LF, Ctrl-Z ends the file.
+
+
+def find_file(folder, name):
+    """The file `name` in `folder`, matched without regard to case (the update stores "dax.txt")."""
+    exact = os.path.join(folder, name)
+    if os.path.isfile(exact):
+        return exact
+    try:
+        for entry in sorted(os.listdir(folder)):
+            if entry.lower() == name.lower() and os.path.isfile(os.path.join(folder, entry)):
+                return os.path.join(folder, entry)
+    except OSError:
+        pass
+    return None
+
+
+def fallback_price(wkn):
+    """A stable made-up price for a component whose file holds none."""
+    return 10.0 + (zlib.crc32(wkn.encode("cp1252", "replace")) % 19000) / 100.0
+
+
+def parse_price(text):
+    try:
+        value = float(text.strip().replace(",", "."))
+    except ValueError:
+        return None
+    return value if math.isfinite(value) and value > 0 else None
+
+
+def read_definition(path):
+    """[(name, wkn, start price)] of the components with a usable WKN; [] when unreadable."""
+    try:
+        with open(path, "rb") as stream:
+            data = stream.read()
+    except OSError as error:
+        log(f"demoquoteserver: cannot read {path}: {error}")
+        return []
+    data = data.split(b"\x1a", 1)[0]
+    lines = re.split(r"\r\n|\r|\n", data.decode("cp1252", "replace"))
+    if lines and lines[-1] == "":
+        lines.pop()
+    components = []
+    seen = set()
+    body = lines[2:]
+    for start in range(0, len(body), 7):
+        group = body[start:start + 7] + [""] * 7
+        name, wkn, price = group[0].strip(), group[1], group[2]
+        # "0" stands for a component without WKN; it would match any zero digit of the page.
+        if not wkn.strip() or wkn.strip() == "0" or wkn in seen:
+            continue
+        seen.add(wkn)
+        components.append((name or wkn, wkn, parse_price(price) or fallback_price(wkn)))
+    return components
+
+
+# ---------------------------------------------------------------------------------------------
+# Prices
+
+
+class Component:
+    __slots__ = ("name", "wkn", "start", "mid", "bid", "ask", "previous_mid", "changed")
+
+    def __init__(self, name, wkn, start):
+        self.name, self.wkn, self.start = name, wkn, start
+        self.mid = self.previous_mid = start
+        self.bid = self.ask = 0.0
+        self.changed = ""
+        self.quote()
+
+    def tick(self):
+        return 0.001 if self.mid < 10 else 0.01
+
+    def quote(self):
+        tick = self.tick()
+        spread = max(tick, round(self.mid * 0.0008 / tick) * tick)
+        bid_ticks = max(1, math.floor((self.mid - spread / 2) / tick))
+        spread_ticks = max(1, round(spread / tick))
+        self.bid = bid_ticks * tick
+        self.ask = (bid_ticks + spread_ticks) * tick
+
+    def decimals(self):
+        return 3 if self.tick() < 0.01 else 2
+
+
+class Market:
+    """The prices of every page. Moves one step every `tick_seconds` (or per page request when 0)."""
+
+    MAX_CATCH_UP = 2000
+
+    def __init__(self, indices, seed, tick_seconds):
+        self.indices = indices  # path -> [Component]
+        self.random = random.Random(seed)
+        self.tick_seconds = tick_seconds
+        self.started = time.monotonic()
+        self.steps = 0
+        self.lock = threading.Lock()
+
+    def _step(self):
+        for components in self.indices.values():
+            for c in components:
+                # Most quotes move a little most of the time, and drift back towards the start so that a
+                # day-long run stays plausible.
+                if self.random.random() < 0.6:
+                    c.mid *= math.exp(self.random.gauss(0.0, 0.0009))
+                    c.mid += (c.start - c.mid) * 0.002
+                    c.mid = max(c.mid, 0.01)
+                    c.quote()
+        self.steps += 1
+
+    def snapshot(self, path):
+        """[(name, wkn, bid text, ask text, change text)] of the page's components, advanced to now."""
+        with self.lock:
+            if self.tick_seconds > 0:
+                due = int((time.monotonic() - self.started) / self.tick_seconds)
+                missed = due - self.steps
+                if missed > self.MAX_CATCH_UP:
+                    self.steps = due - self.MAX_CATCH_UP
+                while self.steps < due:
+                    self._step()
+            else:
+                self._step()
+            rows = []
+            for c in self.indices.get(path, []):
+                digits = c.decimals()
+                change = (c.mid / c.start - 1.0) * 100.0
+                rows.append((c.name, c.wkn, f"{c.bid:.{digits}f}", f"{c.ask:.{digits}f}", f"{change:+.2f}%"))
+            return rows
+
+
+# ---------------------------------------------------------------------------------------------
+# Pages
+
+
+def escape(text):
+    return html.escape(text, quote=True)
+
+
+def slug(name):
+    return re.sub(r"[^A-Za-z0-9]+", "-", name).strip("-") or "aktie"
+
+
+def index_page(title, rows, now):
+    stamp = now.strftime("%d.%m.%Y %H:%M:%S")
+    out = [
+        "<!DOCTYPE html>\r\n<html lang=\"de\">\r\n<head>\r\n",
+        "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\">\r\n",
+        f"<title>{title} - Realtime-Kurse (Demo-Kursserver)</title>\r\n",
+        "<link rel=\"stylesheet\" href=\"/css/quotes.css\">\r\n</head>\r\n<body>\r\n",
+        "<div class=\"header\"><a class=\"logo\" href=\"/\">Demo-Kursserver</a>\r\n",
+        "<ul class=\"nav\">",
+    ]
+    for path, (_, other) in INDEX_PAGES.items():
+        out.append(f"<li><a href=\"{path}\">{other}</a></li>")
+    out += [
+        "</ul></div>\r\n",
+        "<div class=\"notice\"><strong>Demo-Daten:</strong> zufällig erzeugte Kurse, keine Marktdaten.</div>\r\n",
+        f"<h1>{title} Realtime-Kurse</h1>\r\n<p class=\"stand\">Stand: {stamp}</p>\r\n",
+        "<table class=\"quotes\">\r\n<thead><tr><th>Name</th><th>WKN</th><th>Bid</th><th>Ask</th>"
+        "<th>Zeit</th><th>Veränderung</th></tr></thead>\r\n<tbody>\r\n",
+    ]
+    clock = now.strftime("%H:%M:%S")
+    for name, wkn, bid, ask, change in rows:
+        # Name first and by its own link: a WKN earlier in the page than its row would be read there.
+        out.append(
+            f"<tr><td class=\"name\"><a href=\"/aktie/{escape(slug(name))}.html\">{escape(name)}</a></td>"
+            f"<td class=\"wkn\">{escape(wkn)}</td><td class=\"bid\">{bid}</td><td class=\"ask\">{ask}</td>"
+            f"<td class=\"time\">{clock}</td><td class=\"change\">{change}</td></tr>\r\n")
+    out += [
+        "</tbody>\r\n</table>\r\n",
+        "<div class=\"footer\">Demo-Kursserver für NV Zalvento. Alle Kurse sind erfunden.</div>\r\n",
+        "</body>\r\n</html>\r\n",
+    ]
+    return "".join(out).encode("cp1252", "xmlcharrefreplace")
+
+
+def home_page():
+    links = "".join(f"<li><a href=\"{p}\">{t}</a></li>" for p, (_, t) in INDEX_PAGES.items())
+    return ("<!DOCTYPE html>\r\n<html><head><title>Demo-Kursserver</title></head><body>\r\n"
+            "<h1>Demo-Kursserver</h1>\r\n<p>Zufällig erzeugte Kurse, keine Marktdaten.</p>\r\n"
+            f"<ul>{links}</ul>\r\n</body></html>\r\n").encode("cp1252", "xmlcharrefreplace")
+
+
+def error_page(status, reason):
+    return (f"<!DOCTYPE html>\r\n<html><head><title>{status} {reason}</title></head>"
+            f"<body><h1>{status} {reason}</h1></body></html>\r\n").encode("ascii")
+
+
+# ---------------------------------------------------------------------------------------------
+# HTTP/1.0 (RFC 1945): one request per connection; the answer carries Content-Length and the
+# connection is closed after it.
+
+
+def read_request(sock):
+    """The request line and header block, or None when the client sent none in time."""
+    sock.settimeout(REQUEST_TIMEOUT)
+    data = b""
+    while b"\r\n\r\n" not in data and b"\n\n" not in data:
+        try:
+            chunk = sock.recv(4096)
+        except (socket.timeout, OSError):
+            return None
+        if not chunk:
+            break
+        data += chunk
+        if len(data) > MAX_REQUEST_BYTES:
+            return b""
+    return data
+
+
+def response_head(status, reason, length, content_type="text/html; charset=windows-1252", extra=()):
+    lines = [
+        f"HTTP/1.0 {status} {reason}",
+        "Date: " + datetime.datetime.now(datetime.timezone.utc).strftime("%a, %d %b %Y %H:%M:%S GMT"),
+        "Server: demoquoteserver (demo feed, not market data)",
+        f"Content-Type: {content_type}",
+        f"Content-Length: {length}",
+        "Cache-Control: no-cache",
+        "Connection: close",
+        *extra,
+    ]
+    return ("\r\n".join(lines) + "\r\n\r\n").encode("ascii")
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def handle(self):
+        server = self.server
+        sock = self.request
+        raw = read_request(sock)
+        if raw is None:
+            return
+        text = raw.decode("latin-1")
+        request_line = text.split("\n", 1)[0].strip()
+        parts = request_line.split()
+        if len(parts) != 3 or not parts[2].startswith("HTTP/"):
+            return self.send_error(400, "Bad Request", request_line)
+        method, target = parts[0], parts[1]
+        if method not in ("GET", "HEAD"):
+            return self.send_error(501, "Not Implemented", request_line)
+        if target.startswith("http://"):
+            target = "/" + target[7:].split("/", 1)[-1] if "/" in target[7:] else "/"
+        path = target.split("?", 1)[0].split("#", 1)[0]
+
+        # "/404", "/reset", "/slow", "/close" and "/hang", alone or before a page path, fail on request;
+        # without a page path they stand for the Dax page.
+        failure = None
+        match = re.match(r"^/(404|500|reset|slow|close|hang)(/.*)?$", path)
+        if match:
+            failure = match.group(1)
+            path = match.group(2) or "/L-S-DAX-R.84.0.html"
+        elif path in INDEX_PAGES and server.fail_rate > 0:
+            with server.fail_lock:
+                if server.fail_random.random() < server.fail_rate:
+                    failure = server.fail_random.choice(FAILURES)
+
+        if failure == "404":
+            return self.send_error(404, "Not Found", request_line, failure)
+        if failure == "500":
+            return self.send_error(500, "Internal Server Error", request_line, failure)
+        if failure == "close":
+            server.note(f"{request_line} -> closed without answer")
+            return
+        if failure == "hang":
+            server.note(f"{request_line} -> no answer for {server.hang_seconds:g} s")
+            self.hang()
+            return
+
+        if path in INDEX_PAGES:
+            body = index_page(INDEX_PAGES[path][1], server.market.snapshot(path), datetime.datetime.now())
+        elif path in ("/", "/index.html"):
+            body = home_page()
+        else:
+            return self.send_error(404, "Not Found", request_line)
+
+        server.cookie_counter += 1
+        head = response_head(200, "OK", len(body),
+                             extra=(f"Set-Cookie: demo_session={server.cookie_counter}; Path=/",))
+        payload = head + (b"" if method == "HEAD" else body)
+        if failure == "reset":
+            server.note(f"{request_line} -> reset after {len(head) + len(body) // 2} bytes")
+            self.send_all(payload[:len(head) + len(body) // 2])
+            # SO_LINGER with a zero timeout makes close() send RST instead of FIN.
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            return
+        if failure == "slow":
+            server.note(f"{request_line} -> 200, {len(payload)} bytes over {server.slow_seconds:g} s")
+            self.drip(payload)
+            return
+        server.note(f"{request_line} -> 200, {len(payload)} bytes")
+        self.send_all(payload)
+
+    def send_all(self, data):
+        try:
+            self.request.sendall(data)
+        except OSError:
+            pass
+
+    def send_error(self, status, reason, request_line, failure=None):
+        body = error_page(status, reason)
+        self.server.note(f"{request_line or '(empty)'} -> {status}" + (" (on request)" if failure else ""))
+        self.send_all(response_head(status, reason, len(body)) + body)
+
+    def drip(self, data):
+        """The whole answer in small pieces spread over --slow-seconds."""
+        pieces = max(1, int(self.server.slow_seconds / 0.1))
+        size = max(1, math.ceil(len(data) / pieces))
+        for offset in range(0, len(data), size):
+            if self.server.stopping.wait(0.1 if offset else 0):
+                return
+            try:
+                self.request.sendall(data[offset:offset + size])
+            except OSError:
+                return
+
+    def hang(self):
+        """Say nothing until the client gives up or --hang-seconds pass."""
+        deadline = time.monotonic() + self.server.hang_seconds
+        self.request.settimeout(0.2)
+        while time.monotonic() < deadline and not self.server.stopping.is_set():
+            try:
+                if not self.request.recv(4096):
+                    return
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+
+
+class DemoServer(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, port, market, options):
+        super().__init__(("127.0.0.1", port), Handler)
+        self.market = market
+        self.fail_rate = options.fail_rate
+        self.fail_random = random.Random(options.seed + 1)
+        self.fail_lock = threading.Lock()
+        self.slow_seconds = options.slow_seconds
+        self.hang_seconds = options.hang_seconds
+        self.quiet = options.quiet
+        self.cookie_counter = 0
+        self.stopping = threading.Event()
+
+    def note(self, message):
+        if not self.quiet:
+            log(f"{datetime.datetime.now():%H:%M:%S} {message}")
+
+
+def probability(text):
+    value = float(text)
+    if not 0.0 <= value <= 1.0:
+        raise argparse.ArgumentTypeError("must lie between 0 and 1")
+    return value
+
+
+def non_negative(text):
+    value = float(text)
+    if not value >= 0.0 or not math.isfinite(value):
+        raise argparse.ArgumentTypeError("must be 0 or more")
+    return value
+
+
+def main(argv=None):
+    default_data = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "data"))
+    parser = argparse.ArgumentParser(
+        description="Demo quote server for NV Zalvento: made-up prices (a demo feed, not market data) on "
+                    "127.0.0.1, in the shape of the quote pages that the program reads.")
+    parser.add_argument("--port", type=int, default=18080,
+                        help="TCP port on 127.0.0.1; 0 picks a free one (default 18080). The port is printed "
+                             "alone on the first line of standard output.")
+    parser.add_argument("--data", default=default_data,
+                        help="folder of the index definition files Dax.txt, MDax.txt, SDax.txt, TecDax.txt "
+                             "(default: the repository's data/ folder)")
+    parser.add_argument("--seed", type=int, default=1, help="seed of the price walk (default 1)")
+    parser.add_argument("--tick", type=non_negative, default=1.0,
+                        help="seconds per price step; 0 moves the prices on every page request (default 1)")
+    parser.add_argument("--fail-rate", type=probability, default=0.0,
+                        help="share of page requests that fail at random: 404, reset mid-body, slow drip or "
+                             "close without answer (default 0)")
+    parser.add_argument("--slow-seconds", type=non_negative, default=10.0,
+                        help="how long a slow answer takes in all (default 10)")
+    parser.add_argument("--hang-seconds", type=non_negative, default=60.0,
+                        help="how long /hang keeps the connection without answering (default 60)")
+    parser.add_argument("--exit-after", type=non_negative, default=0.0,
+                        help="stop by itself after this many seconds; 0 runs until stopped (default 0)")
+    parser.add_argument("--quiet", action="store_true", help="no log line per request on standard error")
+    options = parser.parse_args(argv)
+    if not 0 <= options.port <= 65535:
+        parser.error("--port must lie between 0 and 65535")
+
+    indices = {}
+    for path, (name, _) in INDEX_PAGES.items():
+        file = find_file(options.data, name + ".txt")
+        components = read_definition(file) if file else []
+        if not file:
+            log(f"demoquoteserver: no {name}.txt in {options.data}; its page has no quotes")
+        indices[path] = [Component(*c) for c in components]
+    market = Market(indices, options.seed, options.tick)
+
+    try:
+        server = DemoServer(options.port, market, options)
+    except OSError as error:
+        log(f"demoquoteserver: cannot listen on 127.0.0.1:{options.port}: {error}")
+        return 1
+    port = server.server_address[1]
+    print(port, flush=True)
+    log(f"demoquoteserver: DEMO FEED (made-up prices, not market data) on http://127.0.0.1:{port}/ "
+        f"with {sum(len(c) for c in indices.values())} quotes from {options.data}")
+
+    def stop(*_):
+        server.stopping.set()
+        threading.Thread(target=server.shutdown, daemon=True).start()
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+    if options.exit_after > 0:
+        timer = threading.Timer(options.exit_after, stop)
+        timer.daemon = True
+        timer.start()
+    try:
+        server.serve_forever(poll_interval=0.2)
+    finally:
+        server.stopping.set()
+        server.server_close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
