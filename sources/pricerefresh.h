@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+
+class IndexTable;
+class NorvataTable;
+
+// The highlight of a quote cell written by the web source: lime green when the new number text sorts
+// before the old one, fuchsia when after, none when they are equal.
+enum class Highlight { None, Lime, Fuchsia };
+
+// What the price refresh needs of the main window. The window implements it; tests implement it with a
+// plain struct.
+class RefreshWindow
+{
+public:
+    virtual ~RefreshWindow() = default;
+
+    virtual IndexTable &table() = 0;
+    // The highlighted cell write: the cell drawn at once in the colour, then drawn normally again later.
+    virtual void writeHighlightedCell(int column, int row, const QString &text, Highlight highlight) = 0;
+    virtual void setStatusText(const QString &text) = 0;
+
+    // Hourglass cursor and "Kurswerte aktualisieren" disabled; restored by endRefresh() on every path.
+    virtual void beginRefresh() = 0;
+    virtual void endRefresh() = 0;
+
+    // Item 0 of "Einlese-Quelle" reads Norvata's "Intraday.db"; any other the quote page.
+    virtual bool norvataSourceSelected() const = 0;
+    // `NorvataVerfuegbar` and "Internet-Aktienkurse übertragen" checked.
+    virtual bool transferEnabled() const = 0;
+    virtual QString datenverzeichnis() const = 0;
+
+    // The quote page fetch of the current index: sets "Loading", fetches, sets "Received <n> bytes".
+    // Throws when the fetch fails (a status of 400 or more included).
+    virtual QByteArray fetchQuotePage() = 0;
+
+    virtual void aktualisieren() = 0;
+    virtual QDateTime now() const { return QDateTime::currentDateTime(); }
+};
+
+// The price refresh `Button2Click`: fills columns 2 "Kurswert", 7 "BID" and 8 "ASK" of every component
+// from Norvata's newest intraday prices or from the quote page, optionally hands web prices on to
+// "Intraday.db", then runs the calculation. Its status texts: "Kurse aktualisiert" or
+// "Fehler beim Kursaktualisieren".
+class PriceRefresh
+{
+public:
+    PriceRefresh(RefreshWindow &window, NorvataTable &table, QChar decimalSeparator);
+
+    // Runs one refresh to its end; a refresh asked for while one runs (from a click or a tick handled
+    // while the web source waits for its page) returns at once and reports false.
+    bool Button2Click();
+    bool running() const { return m_running; }
+
+    // The order of two texts by character code, a text that begins the other being the smaller.
+    static Highlight highlightFor(const QString &current, const QString &next);
+
+private:
+    void norvataSource();
+    void webSource();
+    void addQuoteColumns();
+
+    RefreshWindow &m_window;
+    NorvataTable &m_table;
+    QChar m_decimalSeparator;
+    bool m_running = false;
+};
