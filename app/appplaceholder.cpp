@@ -1,1 +1,4 @@
-int zalventoMain(int, char **) { return 0; }
+int zalventoMain(int, char **)
+{
+    return 0;
+}
