@@ -10,8 +10,9 @@
 
 namespace {
 
-// The points of a series in pixels, at most four per pixel column: where the line enters the column,
-// its lowest and highest point there and where it leaves. `columns` counts the columns that hold points.
+// The points of a series in pixels, at most two per pixel column: its lowest and highest point there,
+// in the order they came. A line through them covers the same pixels as one through every point, to
+// within a pixel. `columns` counts the columns that hold points.
 QPolygonF reduceToColumns(const QList<QPointF> &points, const QRectF &area, double minimumX, double maximumX,
                           double minimumY, double maximumY, int *columns)
 {
@@ -21,45 +22,44 @@ QPolygonF reduceToColumns(const QList<QPointF> &points, const QRectF &area, doub
         return reduced;
     const double scaleX = area.width() / (maximumX - minimumX);
     const double scaleY = area.height() / (maximumY - minimumY);
-    reduced.reserve(std::min<qsizetype>(points.size(), qsizetype(area.width() + 2) * 4));
+    reduced.reserve(std::min<qsizetype>(points.size(), qsizetype(area.width() + 2) * 2));
 
     qint64 column = std::numeric_limits<qint64>::min();
-    QPointF first, low, high, last;
+    QPointF low, high;
+    int lowIndex = 0;
+    int highIndex = 0;
     const auto flush = [&] {
         if (column == std::numeric_limits<qint64>::min())
             return;
         ++*columns;
-        reduced.append(first);
         // Screen y grows downwards: the lowest value has the largest y.
-        const bool lowFirst = low.x() <= high.x();
-        const QPointF &a = lowFirst ? low : high;
-        const QPointF &b = lowFirst ? high : low;
-        if (a != first)
-            reduced.append(a);
-        if (b != a && b != first)
-            reduced.append(b);
-        if (last != reduced.constLast())
-            reduced.append(last);
+        reduced.append(lowIndex <= highIndex ? low : high);
+        if (low != high)
+            reduced.append(lowIndex <= highIndex ? high : low);
     };
-    for (const QPointF &point : points) {
+    for (int i = 0; i < points.size(); ++i) {
+        const QPointF &point = points.at(i);
         const double x = area.left() + (point.x() - minimumX) * scaleX;
         const double y = area.bottom() - (point.y() - minimumY) * scaleY;
         // Far outside the area (a fixed axis range) a point only has to pull the line the right way.
-        const double clampedX = std::clamp(x, area.left() - area.width(), area.right() + area.width());
-        const double clampedY = std::clamp(y, area.top() - area.height(), area.bottom() + area.height());
-        const QPointF pixel(clampedX, clampedY);
-        const qint64 pixelColumn = qint64(std::floor(clampedX));
+        const QPointF pixel(std::clamp(x, area.left() - area.width(), area.right() + area.width()),
+                            std::clamp(y, area.top() - area.height(), area.bottom() + area.height()));
+        const qint64 pixelColumn = qint64(std::floor(pixel.x()));
         if (pixelColumn != column) {
             flush();
             column = pixelColumn;
-            first = low = high = last = pixel;
+            low = high = pixel;
+            lowIndex = highIndex = i;
             continue;
         }
-        if (pixel.y() > low.y())
+        if (pixel.y() > low.y()) {
             low = pixel;
-        if (pixel.y() < high.y())
+            lowIndex = i;
+        }
+        if (pixel.y() < high.y()) {
             high = pixel;
-        last = pixel;
+            highIndex = i;
+        }
     }
     flush();
     return reduced;
@@ -71,8 +71,24 @@ void drawSeries(QPainter *painter, const QPolygonF &line, int columns, SeriesTyp
     const QColor colour = pen.color();
     switch (type) {
     case SeriesType::Line:
-        painter->setPen(pen);
-        painter->drawPolyline(line);
+        if (columns * 4 < area.width() || pen.widthF() <= 1) {
+            painter->setPen(pen);
+            painter->drawPolyline(line);
+        } else {
+            // A dense wide line: the same pixels as the wide pen gives, from thin lines side by side,
+            // which the raster engine draws many times faster than it strokes a wide outline.
+            QPen thin = pen;
+            thin.setWidth(1);
+            painter->setPen(thin);
+            const int width = int(std::lround(pen.widthF()));
+            for (int dx = 0; dx < width; ++dx) {
+                for (int dy = 0; dy < width; ++dy) {
+                    if (dx > 0 && dy > 0)
+                        continue;
+                    painter->drawPolyline(line.translated(dx - (width - 1) / 2.0, dy - (width - 1) / 2.0));
+                }
+            }
+        }
         break;
     case SeriesType::Points: {
         painter->setPen(QPen(colour.darker(150), 1));
@@ -148,7 +164,7 @@ void HistoryPlotItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *,
 
     painter->save();
     painter->setClipRect(m_plotArea);
-    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setRenderHint(QPainter::Antialiasing, false);
     for (int i = 0; i < HistoryChart::seriesCount; ++i) {
         const QLineSeries *series = m_chart->series(i);
         if (!series->isVisible())
@@ -159,6 +175,8 @@ void HistoryPlotItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *,
         if (line.isEmpty())
             continue;
         const SeriesType type = m_chart->seriesType(i);
+        // Smoothing pays off for a few points; for a dense history it costs far more than it shows.
+        painter->setRenderHint(QPainter::Antialiasing, columns * 4 < m_plotArea.width());
         if (m_chart->isThreeD()) {
             // Depth: a shaded copy behind the series, offset to the back right.
             QPen shadow = series->pen();

@@ -4,9 +4,9 @@
 
 class HistoryChart;
 
-// Draws the points of the history chart in its plot area. Each series is reduced to at most four points
-// per pixel column (first, lowest, highest, last), which draws the same picture as every point would:
-// painting costs grow with the width of the chart, not with the length of the history.
+// Draws the points of the history chart in its plot area. Each series is reduced to at most two points
+// per pixel column (its lowest and highest), which draws the same picture as every point would to
+// within a pixel: painting costs grow with the width of the chart, not with the length of the history.
 class HistoryPlotItem : public QGraphicsObject
 {
     Q_OBJECT

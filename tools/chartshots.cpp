@@ -1,16 +1,19 @@
 // Writes pictures of the two chart pages as a person sees them: the bar chart "Verteilung" with 40
 // components and the line chart "Index-Verlauf" with a trading day of history, at the window's laid-out
 // size. Usage: zalvento_chartshots <output folder>
+#include "app/chartprintpreview.h"
+#include "app/chartpropertiesdialog.h"
 #include "app/distributionchart.h"
 #include "app/historychart.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLineSeries>
-#include <QValueAxis>
+#include <QPainter>
 #include <QPixmap>
 #include <QRandomGenerator>
 #include <QTimeZone>
+#include <QValueAxis>
 #include <cstdio>
 
 namespace {
@@ -58,6 +61,22 @@ const char *const names[] = {
     "Vonovia",
 };
 
+// A printed page, landscape A4 at 100 dpi, as the print preview shows it.
+bool savePrint(QChart *chart, const QString &path)
+{
+    QImage page(1169, 827, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    {
+        QPainter painter(&page);
+        ChartPrintPreview::paintChart(&painter, chart, ChartPrintPreview::chartArea(page.rect()), 100);
+        painter.setPen(Qt::lightGray);
+        painter.drawRect(page.rect().adjusted(0, 0, -1, -1));
+    }
+    const bool saved = page.save(path);
+    std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
+    return saved;
+}
+
 bool save(QWidget &page, const QString &path)
 {
     // The chart lays itself out in the event loop, as it does in the window.
@@ -100,6 +119,7 @@ int main(int argc, char **argv)
         distribution.addBar(i + 1, weights.at(i) * 100 / total, QString::fromUtf8(names[i]));
     distribution.show();
     ok &= save(distribution, out.filePath(QStringLiteral("verteilung.png")));
+    ok &= savePrint(distribution.chart(), out.filePath(QStringLiteral("verteilung-druck.png")));
 
     // A trading day, 9:00 to 17:30, one change every five seconds.
     HistoryChart history;
@@ -117,6 +137,13 @@ int main(int argc, char **argv)
     }
     history.show();
     ok &= save(history, out.filePath(QStringLiteral("index-verlauf.png")));
+    ok &= savePrint(history.chart(), out.filePath(QStringLiteral("index-verlauf-druck.png")));
+
+    ChartPropertiesDialog dialog;
+    dialog.setChart(&history);
+    dialog.show();
+    ok &= save(dialog, out.filePath(QStringLiteral("eigenschaften.png")));
+    dialog.hide();
 
     ChartSettings settings = history.settings();
     settings.legendVisible = true;
@@ -127,6 +154,13 @@ int main(int argc, char **argv)
     settings.xAxis.maximum = double(start.addSecs(3600 * 2 + 600).toMSecsSinceEpoch());
     history.applySettings(settings);
     ok &= save(history, out.filePath(QStringLiteral("index-verlauf-alle-10min.png")));
+
+    settings.threeD = true;
+    settings.series[0].type = SeriesType::Area;
+    settings.series[1].type = SeriesType::Points;
+    settings.series[2].type = SeriesType::Bar;
+    history.applySettings(settings);
+    ok &= save(history, out.filePath(QStringLiteral("index-verlauf-typen.png")));
 
     return ok ? 0 : 1;
 }
