@@ -1,0 +1,344 @@
+#include "app/chartprintpreview.h"
+#include "app/chartpropertiesdialog.h"
+#include "app/distributionchart.h"
+#include "app/historychart.h"
+
+#include <QBarCategoryAxis>
+#include <QBarSet>
+#include <QChart>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeAxis>
+#include <QDialogButtonBox>
+#include <QLegend>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QListWidget>
+#include <QPainter>
+#include <QPrinter>
+#include <QPushButton>
+#include <QStackedBarSeries>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QValueAxis>
+
+namespace {
+
+const QDateTime morning(QDate(2026, 12, 9), QTime(9, 0));
+
+// Pixels close to `colour` in a picture of the widget as shown (lines are drawn smoothed).
+int countColour(QWidget &widget, QColor colour)
+{
+    QApplication::processEvents();
+    const QImage image = widget.grab().toImage();
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            count += std::abs(pixel.red() - colour.red()) + std::abs(pixel.green() - colour.green()) +
+                         std::abs(pixel.blue() - colour.blue()) <
+                     60;
+        }
+    return count;
+}
+
+} // namespace
+
+class TestCharts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void barsInTheAutomaticColourSequence()
+    {
+        DistributionChart chart;
+        QStringList names;
+        for (int row = 1; row <= 40; ++row) {
+            // Shared and empty names still get a bar and a label of their own.
+            const QString name = row == 7        ? QString()
+                                 : row % 10 == 0 ? QStringLiteral("Gleich")
+                                                 : QStringLiteral("Firma %1").arg(row);
+            names << name;
+            chart.addBar(row, row * 0.1, name);
+        }
+        QCOMPARE(chart.barCount(), 40);
+        QCOMPARE(chart.labels(), names);
+        QCOMPARE(chart.categoryAxis()->count(), 40);
+        auto *bars = qobject_cast<QStackedBarSeries *>(chart.series());
+        QVERIFY(bars);
+        QCOMPARE(bars->count(), 40);
+        for (int i = 0; i < 40; ++i) {
+            QBarSet *set = bars->barSets().at(i);
+            QCOMPARE(set->brush().color(), EditableChart::automaticColour(i));
+            QCOMPARE(set->count(), i + 1);
+            QCOMPARE(set->at(i), (i + 1) * 0.1);
+            if (i > 0)
+                QVERIFY(EditableChart::automaticColour(i) != EditableChart::automaticColour(i - 1));
+        }
+        QVERIFY(chart.valueAxis()->max() >= 4.0);
+        QVERIFY(chart.chart()->title().isEmpty());
+        QVERIFY(!chart.chart()->legend()->isVisible());
+
+        chart.clear();
+        QCOMPARE(chart.barCount(), 0);
+        QCOMPARE(qobject_cast<QStackedBarSeries *>(chart.series())->count(), 0);
+        QCOMPARE(chart.categoryAxis()->count(), 0);
+    }
+
+    void distributionTypeChangeKeepsTheBars_data()
+    {
+        QTest::addColumn<SeriesType>("type");
+        QTest::newRow("line") << SeriesType::Line;
+        QTest::newRow("points") << SeriesType::Points;
+        QTest::newRow("area") << SeriesType::Area;
+        QTest::newRow("bar") << SeriesType::Bar;
+    }
+
+    void distributionTypeChangeKeepsTheBars()
+    {
+        QFETCH(SeriesType, type);
+        DistributionChart chart;
+        chart.addBar(1, 60, QStringLiteral("A"));
+        chart.addBar(2, 40, QStringLiteral("B"));
+        ChartSettings settings = chart.settings();
+        settings.series[0].type = type;
+        settings.series[0].title = QStringLiteral("Gewicht");
+        chart.applySettings(settings);
+        QCOMPARE(chart.settings().series.at(0).type, type);
+        QCOMPARE(chart.series()->name(), QStringLiteral("Gewicht"));
+        chart.addBar(3, 10, QStringLiteral("C"));
+        if (auto *xy = qobject_cast<QXYSeries *>(chart.series()))
+            QCOMPARE(xy->count(), 3);
+        QCOMPARE(chart.categoryAxis()->count(), 3);
+    }
+
+    void historySeriesAsLaidOut_data()
+    {
+        QTest::addColumn<HistorySeries>("series");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<Qt::PenStyle>("style");
+        QTest::addColumn<bool>("visible");
+        QTest::newRow("Series2") << HistorySeries::Index << "Index" << QColor(0, 128, 255) << 2
+                                 << Qt::SolidLine << true;
+        QTest::newRow("Series3") << HistorySeries::IndexAsk << "Index_ASK" << QColor(0, 255, 64) << 1
+                                 << Qt::SolidLine << false;
+        QTest::newRow("Series4") << HistorySeries::IndexBid << "Index_BID" << QColor(255, 0, 0) << 1
+                                 << Qt::SolidLine << false;
+        QTest::newRow("Series5") << HistorySeries::IndexMittel << "Index_Mittel" << QColor(0, 0, 160) << 1
+                                 << Qt::DotLine << false;
+    }
+
+    void historySeriesAsLaidOut()
+    {
+        QFETCH(HistorySeries, series);
+        QFETCH(QString, title);
+        QFETCH(QColor, colour);
+        QFETCH(int, width);
+        QFETCH(Qt::PenStyle, style);
+        QFETCH(bool, visible);
+        HistoryChart chart;
+        const QLineSeries *line = chart.series(series);
+        QCOMPARE(line->name(), title);
+        QCOMPARE(line->pen().color(), colour);
+        QCOMPARE(line->pen().width(), width);
+        QCOMPARE(line->pen().style(), style);
+        QCOMPARE(line->isVisible(), visible);
+        QVERIFY(!line->pointsVisible());
+        QCOMPARE(chart.seriesType(series), SeriesType::Line);
+
+        // Hidden or not, the series receives its points.
+        chart.addPoint(series, morning.addSecs(5), 12000.5);
+        QCOMPARE(chart.pointCount(series), 1);
+        QCOMPARE(chart.point(series, 0), QPointF(double(morning.addSecs(5).toMSecsSinceEpoch()), 12000.5));
+        QCOMPARE(chart.pointLabel(series, 0), QStringLiteral("09:00:05"));
+    }
+
+    void historyAxesFollowTheShownSeries()
+    {
+        HistoryChart chart;
+        QVERIFY(chart.chart()->title().isEmpty());
+        QVERIFY(!chart.chart()->legend()->isVisible());
+        QCOMPARE(chart.chart()->backgroundBrush().color(), QColor(Qt::white));
+        for (int i = 0; i < 100; ++i) {
+            chart.addPoint(HistorySeries::Index, morning.addSecs(i * 5), 12000 + i);
+            // A hidden series does not stretch the axes.
+            chart.addPoint(HistorySeries::IndexAsk, morning.addSecs(i * 5), 50000);
+        }
+        QCOMPARE(chart.timeAxis()->min(), morning);
+        QCOMPARE(chart.timeAxis()->max(), morning.addSecs(99 * 5));
+        QVERIFY(chart.valueAxis()->min() <= 12000);
+        QVERIFY(chart.valueAxis()->max() >= 12099);
+        QVERIFY(chart.valueAxis()->max() < 13000);
+        QCOMPARE(chart.rightValueAxis()->min(), chart.valueAxis()->min());
+        QCOMPARE(chart.rightValueAxis()->max(), chart.valueAxis()->max());
+
+        chart.series(HistorySeries::IndexAsk)->setVisible(true);
+        QVERIFY(chart.valueAxis()->max() >= 50000);
+
+        // A range the user fixed stays while points come in.
+        ChartSettings settings = chart.settings();
+        settings.yAxis.automatic = false;
+        settings.yAxis.minimum = 11000;
+        settings.yAxis.maximum = 13000;
+        chart.applySettings(settings);
+        chart.addPoint(HistorySeries::Index, morning.addSecs(1000), 20000);
+        QCOMPARE(chart.valueAxis()->min(), 11000.0);
+        QCOMPARE(chart.valueAxis()->max(), 13000.0);
+
+        chart.clearAll();
+        for (int i = 0; i < HistoryChart::seriesCount; ++i)
+            QCOMPARE(chart.pointCount(HistorySeries(i)), 0);
+    }
+
+    void historyIsDrawnForShownSeriesOnly()
+    {
+        HistoryChart chart;
+        chart.resize(500, 400);
+        chart.show();
+        for (int i = 0; i < 2000; ++i) {
+            chart.addPoint(HistorySeries::Index, morning.addSecs(i * 5), 12000 + (i % 50));
+            chart.addPoint(HistorySeries::IndexBid, morning.addSecs(i * 5), 11990 + (i % 50));
+        }
+        const QColor blue(0, 128, 255);
+        const QColor red(255, 0, 0);
+        QVERIFY(countColour(chart, blue) > 100);
+        QCOMPARE(countColour(chart, red), 0);
+        chart.series(HistorySeries::IndexBid)->setVisible(true);
+        QVERIFY(countColour(chart, red) > 100);
+        chart.clearAll();
+        QCOMPARE(countColour(chart, blue), 0);
+    }
+
+    void dialogEditsTheChart()
+    {
+        HistoryChart chart;
+        chart.addPoint(HistorySeries::Index, morning, 12000);
+        ChartPropertiesDialog dialog;
+        dialog.setChart(&chart);
+        auto *list = dialog.findChild<QListWidget *>(QStringLiteral("seriesList"));
+        QCOMPARE(list->count(), 4);
+        QCOMPARE(list->item(3)->text(), QStringLiteral("Index_Mittel"));
+        QCOMPARE(list->item(3)->checkState(), Qt::Unchecked);
+
+        // Show "Index_Mittel", rename "Index" and draw it as bars; legend and title on.
+        list->item(3)->setCheckState(Qt::Checked);
+        list->setCurrentRow(0);
+        auto *title = dialog.findChild<QLineEdit *>(QStringLiteral("seriesTitle"));
+        title->clear();
+        QTest::keyClicks(title, QStringLiteral("DAX"));
+        auto *type = dialog.findChild<QComboBox *>(QStringLiteral("seriesType"));
+        type->setCurrentIndex(type->findText(QStringLiteral("Balken")));
+        dialog.findChild<QCheckBox *>(QStringLiteral("legend"))->setChecked(true);
+        dialog.findChild<QLineEdit *>(QStringLiteral("title"))->setText(QStringLiteral("Tagesverlauf"));
+
+        // Nothing changes before "OK" or "Übernehmen".
+        QCOMPARE(chart.series(HistorySeries::Index)->name(), QStringLiteral("Index"));
+        QTest::mouseClick(dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok),
+                          Qt::LeftButton);
+
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(chart.series(HistorySeries::Index)->name(), QStringLiteral("DAX"));
+        QCOMPARE(chart.seriesType(HistorySeries::Index), SeriesType::Bar);
+        QVERIFY(chart.series(HistorySeries::IndexMittel)->isVisible());
+        QVERIFY(chart.chart()->legend()->isVisible());
+        QCOMPARE(chart.chart()->title(), QStringLiteral("Tagesverlauf"));
+        QCOMPARE(chart.pointCount(HistorySeries::Index), 1);
+    }
+
+    void dialogCancelLeavesTheChart()
+    {
+        DistributionChart chart;
+        chart.addBar(1, 100, QStringLiteral("A"));
+        ChartPropertiesDialog dialog;
+        dialog.setChart(&chart);
+        QCOMPARE(dialog.findChild<QListWidget *>(QStringLiteral("seriesList"))->count(), 1);
+        dialog.findChild<QCheckBox *>(QStringLiteral("threeD"))->setChecked(true);
+        dialog.findChild<QListWidget *>(QStringLiteral("seriesList"))->item(0)->setCheckState(Qt::Unchecked);
+        dialog.reject();
+        QVERIFY(!chart.settings().threeD);
+        QVERIFY(chart.series()->isVisible());
+
+        // The same dialog serves the other chart next.
+        HistoryChart history;
+        dialog.setChart(&history);
+        QCOMPARE(dialog.findChild<QListWidget *>(QStringLiteral("seriesList"))->count(), 4);
+        QVERIFY(!dialog.findChild<QCheckBox *>(QStringLiteral("threeD"))->isChecked());
+    }
+
+    void printMargins_data()
+    {
+        QTest::addColumn<QRectF>("page");
+        QTest::addColumn<QRectF>("area");
+        QTest::newRow("A4 landscape, 100 dpi")
+            << QRectF(0, 0, 1169, 827) << QRectF(362.39, 124.05, 444.22, 578.9);
+        QTest::newRow("square") << QRectF(0, 0, 1000, 1000) << QRectF(310, 150, 380, 700);
+        QTest::newRow("offset page") << QRectF(100, 200, 1000, 1000) << QRectF(410, 350, 380, 700);
+    }
+
+    void printMargins()
+    {
+        QFETCH(QRectF, page);
+        QFETCH(QRectF, area);
+        const QRectF result = ChartPrintPreview::chartArea(page);
+        QVERIFY2(std::abs(result.left() - area.left()) < 0.01 && std::abs(result.top() - area.top()) < 0.01 &&
+                     std::abs(result.width() - area.width()) < 0.01 &&
+                     std::abs(result.height() - area.height()) < 0.01,
+                 qPrintable(QStringLiteral("%1 %2 %3 %4")
+                                .arg(result.left())
+                                .arg(result.top())
+                                .arg(result.width())
+                                .arg(result.height())));
+    }
+
+    void printedPageKeepsTheMarginsFree()
+    {
+        DistributionChart chart;
+        chart.resize(600, 500);
+        for (int row = 1; row <= 40; ++row)
+            chart.addBar(row, row, QStringLiteral("Firma %1").arg(row));
+        const QSizeF onScreen = chart.chart()->size();
+        QImage page(1000, 700, QImage::Format_RGB32);
+        page.fill(Qt::white);
+        {
+            QPainter painter(&page);
+            ChartPrintPreview::paintChart(&painter, chart.chart(), ChartPrintPreview::chartArea(page.rect()),
+                                          100);
+        }
+        QCOMPARE(chart.chart()->size(), onScreen);
+        int inside = 0;
+        int outside = 0;
+        for (int y = 0; y < page.height(); ++y) {
+            for (int x = 0; x < page.width(); ++x) {
+                const bool drawn = page.pixel(x, y) != qRgb(255, 255, 255);
+                const bool inArea = x >= 310 && x < 690 && y >= 105 && y < 595;
+                (inArea ? inside : outside) += drawn;
+            }
+        }
+        QCOMPARE(outside, 0);
+        QVERIFY(inside > 10000);
+    }
+
+    void printsToPdf()
+    {
+        QTemporaryDir dir;
+        HistoryChart chart;
+        chart.resize(600, 500);
+        chart.addPoint(HistorySeries::Index, morning, 12000);
+        chart.addPoint(HistorySeries::Index, morning.addSecs(60), 12010);
+        const QSizeF onScreen = chart.chart()->size();
+        ChartPrintPreview preview;
+        preview.setChart(chart.chart(), QStringLiteral("Index-Verlauf"));
+        QCOMPARE(preview.chart(), chart.chart());
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(dir.filePath(QStringLiteral("verlauf.pdf")));
+        preview.print(&printer);
+        QVERIFY(QFileInfo(dir.filePath(QStringLiteral("verlauf.pdf"))).size() > 1000);
+        QCOMPARE(chart.chart()->size(), onScreen);
+    }
+};
+
+QTEST_MAIN(TestCharts)
+#include "test_charts.moc"
