@@ -145,6 +145,12 @@ ParadoxTable::~ParadoxTable()
 {
     m_index.reset();
     m_data.reset();
+    if (m_journalFd >= 0) {
+        ::close(m_journalFd);
+        // A change that failed half-way stays in the journal: the next open finishes it.
+        if (!m_journalPending)
+            QFile::remove(journalPath());
+    }
     if (m_lockFd >= 0)
         ::close(m_lockFd); // releases the lock of this open file description
 }
@@ -173,6 +179,9 @@ void ParadoxTable::lockShared()
                 setLock(m_lockFd, F_RDLCK);
                 return;
             }
+            // Another user has the table open between two changes: its journal holds no change.
+            if (setLock(m_lockFd, F_RDLCK))
+                return;
         } else if (setLock(m_lockFd, F_RDLCK)) {
             if (!QFileInfo::exists(journalPath()))
                 return;
@@ -286,19 +295,23 @@ void ParadoxTable::commit(const QList<Write> &writes, qint64 dataSize, qint64 in
     const quint64 sum = fnv1a(journal.constData(), journal.size());
     journal.append(reinterpret_cast<const char *>(&sum), 8);
 
-    {
-        Descriptor file;
-        file.fd = ::open(QFile::encodeName(journalPath()).constData(),
-                         O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (file.fd < 0)
+    // The journal stays open for the whole use and is removed when the table is closed: one
+    // directory change per use, not per append.
+    if (m_journalFd < 0) {
+        m_journalFd = ::open(QFile::encodeName(journalPath()).constData(),
+                             O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (m_journalFd < 0)
             throw ParadoxError(QStringLiteral("Datei %1 kann nicht angelegt werden").arg(journalPath()));
-        const qint64 half = journal.size() / 2;
-        writeAll(file.fd, journal.constData(), half, 0, journalPath());
-        step(1);
-        writeAll(file.fd, journal.constData() + half, journal.size() - half, half, journalPath());
-        syncFile(file.fd, journalPath());
+        syncDirectory(m_path);
     }
-    syncDirectory(m_path);
+    const qint64 half = journal.size() / 2;
+    writeAll(m_journalFd, journal.constData(), half, 0, journalPath());
+    step(1);
+    writeAll(m_journalFd, journal.constData() + half, journal.size() - half, half, journalPath());
+    if (::ftruncate(m_journalFd, journal.size()) != 0)
+        throw ParadoxError(QStringLiteral("Datei %1 kann nicht geschrieben werden").arg(journalPath()));
+    syncFile(m_journalFd, journalPath());
+    m_journalPending = true;
     step(2);
 
     // Blocks first, the headers last: a reader that knows nothing of the journal sees the old header
@@ -311,7 +324,9 @@ void ParadoxTable::commit(const QList<Write> &writes, qint64 dataSize, qint64 in
         if (write.offset == 0)
             ordered.append(&write);
     bool first = true;
+    bool indexWritten = false;
     for (const Write *write : ordered) {
+        indexWritten = indexWritten || write->toIndex;
         const ParadoxFile &file = write->toIndex ? *m_index : *m_data;
         writeAll(file.descriptor(), write->bytes.constData(), write->bytes.size(), write->offset,
                  file.path());
@@ -325,10 +340,13 @@ void ParadoxTable::commit(const QList<Write> &writes, qint64 dataSize, qint64 in
         throw ParadoxError(QStringLiteral("Datei %1 kann nicht geschrieben werden").arg(m_index->path()));
     step(4);
     syncFile(m_data->descriptor(), m_data->path());
-    if (m_index)
+    if (m_index && indexWritten)
         syncFile(m_index->descriptor(), m_index->path());
     step(5);
-    QFile::remove(journalPath());
+    // Done: the journal no longer holds a change. Should this not reach the disk, replaying the
+    // journal later writes what is there already, or finds the table changed since and drops it.
+    writeAll(m_journalFd, QByteArray(8, '\0').constData(), 8, 0, journalPath());
+    m_journalPending = false;
     step(6);
 
     m_data->reload();
@@ -513,7 +531,8 @@ QList<ParadoxTable::Write> ParadoxTable::indexRebuild(const QList<IndexEntry> &l
                                                       qint64 &indexSize) const
 {
     // Levels bottom up; blocks numbered in that order and chained one after the other, the root last.
-    const int capacity = m_index->blockCapacity();
+    // Blocks are left a fifth empty, so that most later splits find room for their entry.
+    const int capacity = std::max(1, m_index->blockCapacity() - m_index->blockCapacity() / 5);
     QList<QList<IndexEntry>> blocks;
     QList<IndexEntry> level = leaves;
     int levels = 0;
@@ -568,6 +587,29 @@ void ParadoxTable::checkInsertable() const
         throw ParadoxError(QStringLiteral("Tabelle %1 ist voll").arg(m_path));
 }
 
+std::vector<ParadoxTable::IndexNode> ParadoxTable::indexPath(const QByteArray &key, int &slot) const
+{
+    // From the root to the leaf entry of the block where `key` belongs: at each level the last entry
+    // whose key is not above it (the first entry when all are).
+    std::vector<IndexNode> path;
+    int number = m_index->indexRoot();
+    for (int level = m_index->indexLevels(); level >= 1; --level) {
+        if (static_cast<int>(path.size()) > m_index->fileBlocks())
+            throw ParadoxError(QStringLiteral("Datei %1 hat einen Kreis im Index").arg(m_index->path()));
+        IndexNode node{number, readIndexBlock(number), static_cast<int>(path.size()) - 1, slot};
+        if (node.entries.isEmpty())
+            throw ParadoxError(QStringLiteral("Datei %1 hat einen leeren Indexblock").arg(m_index->path()));
+        const auto above =
+            std::partition_point(node.entries.begin(), node.entries.end(), [&](const IndexEntry &entry) {
+                return std::memcmp(entry.key.constData(), key.constData(), key.size()) <= 0;
+            });
+        slot = static_cast<int>(std::max<qsizetype>(0, (above - node.entries.begin()) - 1));
+        number = node.entries.at(slot).block;
+        path.push_back(std::move(node));
+    }
+    return path;
+}
+
 void ParadoxTable::insert(const QByteArray &record)
 {
     checkInsertable();
@@ -575,18 +617,6 @@ void ParadoxTable::insert(const QByteArray &record)
         throw ParadoxError(QStringLiteral("Tabelle %1: falsche Satzlänge").arg(m_path));
     const int recordSize = m_data->recordSize();
     const QByteArray key = record.left(m_data->keySize());
-
-    std::vector<IndexNode> nodes;
-    std::vector<std::pair<int, int>> leafSlots;
-    loadIndexTree(nodes, leafSlots);
-    QList<IndexEntry> leaves;
-    qint64 indexed = 0;
-    for (const auto &[node, slot] : leafSlots) {
-        leaves.append(nodes[node].entries.at(slot));
-        indexed += leaves.last().count;
-    }
-    if (indexed != m_data->numRecords() || leaves.size() != m_data->usedBlocks())
-        throw ParadoxError(QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
 
     QByteArray header = m_data->header();
     ParadoxFile::setHeaderLong(header, 0x06, m_data->numRecords() + 1);
@@ -597,8 +627,31 @@ void ParadoxTable::insert(const QByteArray &record)
     const auto blockWrite = [&](int number, const QByteArray &plain) {
         writes.append({false, m_data->blockOffset(number), m_data->storedBlock(number, plain)});
     };
+    const auto indexWrite = [&](const IndexNode &node) {
+        const QByteArray stored = m_index->readBlock(node.block);
+        writes.append(
+            {true, m_index->blockOffset(node.block),
+             m_index->storedBlock(node.block, indexBlockBytes(node.entries, ParadoxFile::nextBlock(stored),
+                                                              ParadoxFile::previousBlock(stored)))});
+    };
+    const auto allLeaves = [&] {
+        std::vector<IndexNode> nodes;
+        std::vector<std::pair<int, int>> leafSlots;
+        loadIndexTree(nodes, leafSlots);
+        QList<IndexEntry> leaves;
+        qint64 indexed = 0;
+        for (const auto &[node, slot] : leafSlots) {
+            leaves.append(nodes[node].entries.at(slot));
+            indexed += leaves.last().count;
+        }
+        if (indexed != m_data->numRecords() || leaves.size() != m_data->usedBlocks())
+            throw ParadoxError(QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
+        return leaves;
+    };
 
-    if (leaves.isEmpty()) {
+    if (m_data->numRecords() == 0 || m_index->indexLevels() == 0) {
+        if (!allLeaves().isEmpty())
+            throw ParadoxError(QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
         const int number = m_data->fileBlocks() + 1;
         QByteArray block(m_data->blockSize(), '\0');
         m_data->setRecordCount(block, 1);
@@ -609,79 +662,110 @@ void ParadoxTable::insert(const QByteArray &record)
         ParadoxFile::setHeaderWord(header, 0x0E, number);
         ParadoxFile::setHeaderWord(header, 0x10, number);
         writes += indexRebuild({{key, number, 1}}, indexSize);
-    } else {
-        const auto above = std::partition_point(leaves.begin(), leaves.end(), [&](const IndexEntry &entry) {
-            return std::memcmp(entry.key.constData(), key.constData(), key.size()) <= 0;
-        });
-        const int leaf = static_cast<int>(std::max<qsizetype>(0, (above - leaves.begin()) - 1));
-        const int number = leaves.at(leaf).block;
-        QByteArray block = m_data->readBlock(number);
-        const int count = m_data->recordCount(block);
-        if (count != leaves.at(leaf).count)
-            throw ParadoxError(QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
-        int position = 0;
-        while (position < count && compareKey(block.constData() + 6 + position * recordSize, key) <= 0)
-            ++position;
-        if (position > 0 && compareKey(block.constData() + 6 + (position - 1) * recordSize, key) == 0)
-            throw ParadoxError(QStringLiteral("Schlüssel bereits vorhanden in Tabelle %1").arg(m_path));
+        writes.append({false, 0, header});
+        commit(writes, -1, indexSize);
+        return;
+    }
 
-        QByteArray records = block.mid(6, count * recordSize);
-        records.insert(position * recordSize, record);
-        if (count < m_data->blockCapacity()) {
-            std::memcpy(block.data() + 6, records.constData(), records.size());
-            m_data->setRecordCount(block, count + 1);
-            blockWrite(number, block);
-            if (position == 0) {
-                leaves[leaf] = {key, number, count + 1};
-                writes += indexRebuild(leaves, indexSize);
-            } else {
-                // Only the counts on the path to the block change: patch those index blocks in place.
-                int node = leafSlots[leaf].first, slot = leafSlots[leaf].second;
-                while (node >= 0) {
-                    IndexEntry &entry = nodes[node].entries[slot];
-                    entry.count = (entry.count + 1) & 0xFFFF;
-                    const QByteArray stored = m_index->readBlock(nodes[node].block);
-                    QByteArray plain = indexBlockBytes(nodes[node].entries, ParadoxFile::nextBlock(stored),
-                                                       ParadoxFile::previousBlock(stored));
-                    writes.append({true, m_index->blockOffset(nodes[node].block),
-                                   m_index->storedBlock(nodes[node].block, plain)});
-                    slot = nodes[node].parentSlot;
-                    node = nodes[node].parent;
-                }
-            }
+    int slot = -1;
+    std::vector<IndexNode> path = indexPath(key, slot);
+    qint64 rootCount = 0;
+    for (const IndexEntry &entry : path.front().entries)
+        rootCount += entry.count;
+    if ((rootCount & 0xFFFF) != (m_data->numRecords() & 0xFFFF))
+        throw ParadoxError(QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
+    IndexNode &leafNode = path.back();
+    const int number = leafNode.entries.at(slot).block;
+    QByteArray block = m_data->readBlock(number);
+    const int count = m_data->recordCount(block);
+    if (count != leafNode.entries.at(slot).count)
+        throw ParadoxError(QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
+    int position = 0;
+    while (position < count && compareKey(block.constData() + 6 + position * recordSize, key) <= 0)
+        ++position;
+    if (position > 0 && compareKey(block.constData() + 6 + (position - 1) * recordSize, key) == 0)
+        throw ParadoxError(QStringLiteral("Schlüssel bereits vorhanden in Tabelle %1").arg(m_path));
+
+    QByteArray records = block.mid(6, count * recordSize);
+    records.insert(position * recordSize, record);
+    // Counts on the path to the block grow by one; index blocks are patched in place.
+    const auto countPath = [&] {
+        int at = slot;
+        for (int node = static_cast<int>(path.size()) - 1; node >= 0; --node) {
+            IndexEntry &entry = path[node].entries[at];
+            entry.count = (entry.count + (node == static_cast<int>(path.size()) - 1 ? 0 : 1)) & 0xFFFF;
+            at = path[node].parentSlot;
+        }
+    };
+
+    if (count < m_data->blockCapacity()) {
+        std::memcpy(block.data() + 6, records.constData(), records.size());
+        m_data->setRecordCount(block, count + 1);
+        blockWrite(number, block);
+        if (position == 0 && key < leafNode.entries.at(slot).key) {
+            // A new first key of the table: the keys on the path change, rebuild the index.
+            QList<IndexEntry> leaves = allLeaves();
+            leaves[0] = {key, number, count + 1};
+            writes += indexRebuild(leaves, indexSize);
         } else {
-            // Split the full block: its upper half moves to a new block chained in after it.
-            const int total = count + 1;
-            const int lower = total / 2;
-            const int added = m_data->fileBlocks() + 1;
-            const int following = ParadoxFile::nextBlock(block);
+            leafNode.entries[slot].count = count + 1;
+            countPath();
+            for (const IndexNode &node : path)
+                indexWrite(node);
+        }
+    } else {
+        // Split the full block: its upper half moves to a new block chained in after it.
+        const int total = count + 1;
+        const int lower = total / 2;
+        const int added = m_data->fileBlocks() + 1;
+        const int following = ParadoxFile::nextBlock(block);
 
-            QByteArray left(m_data->blockSize(), '\0');
-            ParadoxFile::setNextBlock(left, added);
-            ParadoxFile::setPreviousBlock(left, ParadoxFile::previousBlock(block));
-            m_data->setRecordCount(left, lower);
-            std::memcpy(left.data() + 6, records.constData(), lower * recordSize);
+        QByteArray left(m_data->blockSize(), '\0');
+        ParadoxFile::setNextBlock(left, added);
+        ParadoxFile::setPreviousBlock(left, ParadoxFile::previousBlock(block));
+        m_data->setRecordCount(left, lower);
+        std::memcpy(left.data() + 6, records.constData(), lower * recordSize);
 
-            QByteArray right(m_data->blockSize(), '\0');
-            ParadoxFile::setNextBlock(right, following);
-            ParadoxFile::setPreviousBlock(right, number);
-            m_data->setRecordCount(right, total - lower);
-            std::memcpy(right.data() + 6, records.constData() + lower * recordSize,
-                        (total - lower) * recordSize);
+        QByteArray right(m_data->blockSize(), '\0');
+        ParadoxFile::setNextBlock(right, following);
+        ParadoxFile::setPreviousBlock(right, number);
+        m_data->setRecordCount(right, total - lower);
+        std::memcpy(right.data() + 6, records.constData() + lower * recordSize, (total - lower) * recordSize);
 
-            blockWrite(number, left);
-            blockWrite(added, right);
-            if (following != 0) {
-                QByteArray next = m_data->readBlock(following);
-                ParadoxFile::setPreviousBlock(next, added);
-                blockWrite(following, next);
-            } else {
-                ParadoxFile::setHeaderWord(header, 0x10, added);
-            }
-            ParadoxFile::setHeaderWord(header, 0x0A, m_data->usedBlocks() + 1);
-            ParadoxFile::setHeaderWord(header, 0x0C, added);
-            leaves[leaf] = {records.left(key.size()), number, lower};
-            leaves.insert(leaf + 1, {records.mid(lower * recordSize, key.size()), added, total - lower});
+        blockWrite(number, left);
+        blockWrite(added, right);
+        if (following != 0) {
+            QByteArray next = m_data->readBlock(following);
+            ParadoxFile::setPreviousBlock(next, added);
+            blockWrite(following, next);
+        } else {
+            ParadoxFile::setHeaderWord(header, 0x10, added);
+        }
+        ParadoxFile::setHeaderWord(header, 0x0A, m_data->usedBlocks() + 1);
+        ParadoxFile::setHeaderWord(header, 0x0C, added);
+        const IndexEntry leftEntry{records.left(key.size()), number, lower};
+        const IndexEntry rightEntry{records.mid(lower * recordSize, key.size()), added, total - lower};
+        if (leafNode.entries.size() < m_index->blockCapacity() &&
+            !(slot == 0 && leftEntry.key != leafNode.entries.at(0).key)) {
+            // The new block's entry fits beside the old one's: patch the path in place.
+            leafNode.entries[slot] = leftEntry;
+            leafNode.entries.insert(slot + 1, rightEntry);
+            countPath();
+            for (const IndexNode &node : path)
+                indexWrite(node);
+            QByteArray indexHeader = m_index->header();
+            ParadoxFile::setHeaderLong(indexHeader, 0x06, m_index->numRecords() + 1);
+            writes.append({true, 0, indexHeader});
+        } else {
+            QList<IndexEntry> leaves = allLeaves();
+            int leaf = 0;
+            while (leaf < leaves.size() && leaves.at(leaf).block != number)
+                ++leaf;
+            if (leaf == leaves.size())
+                throw ParadoxError(
+                    QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
+            leaves[leaf] = leftEntry;
+            leaves.insert(leaf + 1, rightEntry);
             writes += indexRebuild(leaves, indexSize);
         }
     }

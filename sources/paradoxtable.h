@@ -14,9 +14,10 @@
 //
 // Changes are crash-safe: the new contents of every block, header and index that a change touches are
 // first written to a journal beside the table ("<table>.zjournal") and synced; then the table files are
-// written and synced, and the journal is removed. Opening a table whose journal is complete finishes the
-// change; an incomplete journal is dropped, the table files not having been touched yet. So a crash at
-// any moment leaves the table as it was before or as it is after the change.
+// written and synced, and the journal is marked done (it is removed when the table is closed). Opening a
+// table whose journal is complete finishes the change; an incomplete journal is dropped, the table files not
+// having been touched yet. So a crash at any moment leaves the table as it was before or as it is after the
+// change.
 //
 // Open tables hold a shared lock on the .DB (an open file description lock); a change takes it
 // exclusively. Another program that holds the table locked for writing makes the open or the change fail.
@@ -90,6 +91,7 @@ private:
     bool loadBlock(int number);
     int compareKey(const char *record, const QByteArray &key) const;
     QList<IndexEntry> readIndexBlock(int number) const;
+    std::vector<IndexNode> indexPath(const QByteArray &key, int &slot) const;
     void loadIndexTree(std::vector<IndexNode> &nodes, std::vector<std::pair<int, int>> &leaves) const;
     QByteArray indexBlockBytes(const QList<IndexEntry> &entries, int next, int previous) const;
     QList<Write> indexRebuild(const QList<IndexEntry> &leaves, qint64 &indexSize) const;
@@ -97,6 +99,8 @@ private:
 
     QString m_path;
     int m_lockFd = -1;
+    int m_journalFd = -1;
+    bool m_journalPending = false;
     std::unique_ptr<ParadoxFile> m_data;
     std::unique_ptr<ParadoxFile> m_index;
     bool m_writable = false;
