@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+// One field of a Paradox record: its type code, its width in the record and its place in it.
+// Values are stored big-endian with the sign bit flipped, so that the bytes of two values of a numeric
+// field compare as the values do; all bytes zero is the NULL value.
+class ParadoxField
+{
+public:
+    enum Type : quint8 {
+        Alpha = 0x01,
+        Date = 0x02,
+        Short = 0x03,
+        Long = 0x04,
+        Currency = 0x05,
+        Number = 0x06,
+        Logical = 0x09,
+        Memo = 0x0C,
+        Blob = 0x0D,
+        FormattedMemo = 0x0E,
+        Ole = 0x0F,
+        Graphic = 0x10,
+        Time = 0x14,
+        Timestamp = 0x15,
+        AutoIncrement = 0x16,
+        Bcd = 0x17,
+        Bytes = 0x18,
+    };
+
+    QString name;
+    quint8 type = 0;
+    int size = 0;
+    int offset = 0;
+
+    // True when every byte of the field is zero, which is how Paradox stores an empty field.
+    bool isNull(const char *record) const;
+
+    // The value of the field in `record`: QString for Alpha (Windows-1252), qint32 for Short, Long and
+    // AutoIncrement, double for Number and Currency, QDate, QTime, QDateTime (local time) for the date
+    // and time types, bool for Logical, QByteArray (the raw bytes) for all others. NULL gives an
+    // invalid QVariant.
+    QVariant value(const char *record) const;
+
+    // Writes `value` into the field of `record`; an invalid QVariant writes NULL. Throws ParadoxError
+    // when the value does not fit the field (text too long, no number for a number field).
+    void setValue(char *record, const QVariant &value) const;
+
+    // Whether the stored bytes of this type order as its values do (numeric, date and time types).
+    bool ordersBytewise() const;
+
+    // Milliseconds since 0001-01-01 plus one day, the form of timestamps in Paradox tables.
+    static double timestampFromDateTime(const QDateTime &dateTime);
+    static QDateTime dateTimeFromTimestamp(double milliseconds);
+};

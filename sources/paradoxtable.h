@@ -1,0 +1,113 @@
+#pragma once
+
+#include "sources/paradoxfile.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// A Paradox table (.DB) with its primary index (.PX) when it is keyed: a cursor in key order, finding by
+// key through the index, and inserting records in key order.
+//
+// Changes are crash-safe: the new contents of every block, header and index that a change touches are
+// first written to a journal beside the table ("<table>.zjournal") and synced; then the table files are
+// written and synced, and the journal is marked done (it is removed when the table is closed). Opening a
+// table whose journal is complete finishes the change; an incomplete journal is dropped, the table files not
+// having been touched yet. So a crash at any moment leaves the table as it was before or as it is after the
+// change.
+//
+// Open tables hold a shared lock on the .DB (an open file description lock); a change takes it
+// exclusively. Another program that holds the table locked for writing makes the open or the change fail.
+class ParadoxTable
+{
+public:
+    // Opens `path`; its .PX is found beside it, case-insensitively. Finishes or drops an interrupted
+    // change. Throws ParadoxError naming the file when the table cannot be opened, read or locked.
+    explicit ParadoxTable(const QString &path, bool writable = false);
+    ~ParadoxTable();
+    ParadoxTable(const ParadoxTable &) = delete;
+    ParadoxTable &operator=(const ParadoxTable &) = delete;
+
+    const ParadoxFile &data() const { return *m_data; }
+    const QList<ParadoxField> &fields() const { return m_data->fields(); }
+    bool hasPrimaryIndex() const { return m_index != nullptr; }
+    QString indexPath() const;
+
+    // Cursor in key order (block order for a table without key). moveFirst() is false for an empty
+    // table; moveNext() is false, and atEnd() true, once it passes the last record.
+    bool moveFirst();
+    bool moveNext();
+    bool atEnd() const { return m_atEnd; }
+    bool hasRecord() const { return m_blockNumber > 0 && !m_atEnd; }
+    const char *record() const;
+    QByteArray recordBytes() const { return QByteArray(record(), m_data->recordSize()); }
+
+    // Moves to the first record whose key starts with `keyPrefix` (the stored bytes of the first key
+    // fields), through the primary index when there is one: a few blocks are read, not the table.
+    // Returns false, the cursor unchanged, when no record has that key.
+    bool seek(const QByteArray &keyPrefix);
+
+    // Inserts `record` (recordSize() bytes) in its place in key order, splitting a full block, and
+    // keeps the index and the header consistent. Throws ParadoxError, the table unchanged, on a
+    // duplicate key, a table whose key this layer cannot order, or a failed write.
+    void insert(const QByteArray &record);
+
+    // Replaces all records by `records` (any order; sorted here by key), as one crash-safe change.
+    // Throws ParadoxError on duplicate keys.
+    void rebuild(QList<QByteArray> records);
+
+    // Test seam for fault injection: called with a step number at each stage of writing a change.
+    static void setCommitHook(std::function<void(int)> hook);
+
+private:
+    struct IndexEntry
+    {
+        QByteArray key;
+        int block = 0;
+        int count = 0;
+    };
+    struct IndexNode
+    {
+        int block = 0;
+        QList<IndexEntry> entries;
+        int parent = -1;
+        int parentSlot = -1;
+    };
+    struct Write
+    {
+        bool toIndex = false;
+        qint64 offset = 0;
+        QByteArray bytes;
+    };
+
+    void lockShared();
+    QString journalPath() const;
+    void replayJournal();
+    void commit(const QList<Write> &writes, qint64 dataSize, qint64 indexSize);
+
+    bool loadBlock(int number);
+    int compareKey(const char *record, const QByteArray &key) const;
+    QList<IndexEntry> readIndexBlock(int number) const;
+    std::vector<IndexNode> indexPath(const QByteArray &key, int &slot) const;
+    void loadIndexTree(std::vector<IndexNode> &nodes, std::vector<std::pair<int, int>> &leaves) const;
+    QByteArray indexBlockBytes(const QList<IndexEntry> &entries, int next, int previous) const;
+    QList<Write> indexRebuild(const QList<IndexEntry> &leaves, qint64 &indexSize) const;
+    void checkInsertable() const;
+
+    QString m_path;
+    int m_lockFd = -1;
+    int m_journalFd = -1;
+    bool m_journalPending = false;
+    std::unique_ptr<ParadoxFile> m_data;
+    std::unique_ptr<ParadoxFile> m_index;
+    bool m_writable = false;
+
+    int m_blockNumber = 0;
+    QByteArray m_block;
+    int m_blockCount = 0;
+    int m_position = 0;
+    bool m_atEnd = true;
+};
