@@ -736,7 +736,7 @@ void TForm1::Timer1Timer()
     // was switched off and on) is skipped; the cycle goes on from this tick.
     if (!Refresh.running())
         Button2Click();
-    Timer1->setInterval(automaticMode() ? 5000 : 100);
+    Timer1->setInterval(automaticMode() ? m_options.automaticPause : 100);
     if (automaticMode())
         Timer1->start();
 }

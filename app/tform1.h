@@ -46,6 +46,7 @@ struct StartOptions
     QStringList arguments;  // without the program name; "/A" first switches the automatic mode on
     QString settingsPath;   // the settings file (the registry key's replacement)
     QString serviceName;    // the live link's service; empty: no link (tests)
+    int automaticPause = 5000; // ms from the end of one automatic refresh to the next; shorter in tests
 };
 
 // The program's one window. Its fields are its elements, named by kind and number as the users' manuals
