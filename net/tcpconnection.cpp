@@ -7,9 +7,12 @@
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <algorithm>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -57,6 +60,17 @@ quint16 portNumber(const QString &port)
     return service ? ntohs(quint16(service->s_port)) : 0;
 }
 
+bool connectionWasReset(int fd)
+{
+    if (fd == -1)
+        return false;
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+        return false;
+    return info.tcpi_state == TCP_CLOSE;
+}
+
 } // namespace
 
 TTcpConnection::TTcpConnection(QObject *parent) : QObject(parent) {}
@@ -68,6 +82,7 @@ TTcpConnection::~TTcpConnection()
         m_socket->disconnect(this);
         m_socket->abort();
     }
+    closeDescriptorCopy();
 }
 
 template <typename F> void TTcpConnection::dispatch(F &&handler)
@@ -149,6 +164,7 @@ void TTcpConnection::Connect(const QString &address, const QString &port)
     }
     LastError = 0;
     m_connected = false;
+    m_peerReset = false;
     m_socket = std::make_unique<QTcpSocket>();
     m_socket->setReadBufferSize(readBufferSize);
     m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
@@ -195,6 +211,9 @@ void TTcpConnection::onConnected()
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &noLinger, sizeof noLinger);
         const int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        // Qt closes its descriptor before it reports the end of the connection; this copy keeps the
+        // connection's state readable until then.
+        m_descriptorCopy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     }
     dispatch([this] {
         if (OnSessionConnected)
@@ -221,8 +240,12 @@ void TTcpConnection::onError()
         return;
     }
     // Qt reports an orderly close and a reset by the peer alike; "disconnected" follows and ends it.
-    if (error == QAbstractSocket::RemoteHostClosedError)
+    // The kernel still tells them apart: after a reset the connection is closed outright, after an
+    // orderly close it waits for our side to close.
+    if (error == QAbstractSocket::RemoteHostClosedError) {
+        m_peerReset = connectionWasReset(m_descriptorCopy);
         return;
+    }
     deliverData();
     if (m_socket)
         finish(quint16(SocketError::fromQt(error)));
@@ -240,7 +263,7 @@ void TTcpConnection::onDisconnected()
     DepthGuard guard(m_dispatchDepth);
     deliverData();
     if (m_socket)
-        finish(0);
+        finish(m_peerReset ? 10054 : 0);
 }
 
 void TTcpConnection::deliverData()
@@ -276,10 +299,18 @@ void TTcpConnection::finish(quint16 error)
     });
 }
 
+void TTcpConnection::closeDescriptorCopy()
+{
+    if (m_descriptorCopy != -1)
+        ::close(m_descriptorCopy);
+    m_descriptorCopy = -1;
+}
+
 void TTcpConnection::retireSocket()
 {
     m_socket->disconnect(this);
     m_socket->abort();
+    closeDescriptorCopy();
     m_retired.push_back(std::move(m_socket));
     m_connected = false;
     QMetaObject::invokeMethod(this, &TTcpConnection::purgeRetired, Qt::QueuedConnection);

@@ -82,6 +82,7 @@ private:
     void deliverData();
     void finish(quint16 error);
     void retireSocket();
+    void closeDescriptorCopy();
     void purgeRetired();
     template <typename F> void dispatch(F &&handler);
 
@@ -93,5 +94,7 @@ private:
     int m_lookupId = -1;
     int m_dispatchDepth = 0;
     bool m_connected = false;
+    bool m_peerReset = false;
+    int m_descriptorCopy = -1;
     QTcpSocket *m_deliveringSocket = nullptr;
 };

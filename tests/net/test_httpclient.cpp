@@ -440,6 +440,7 @@ void TestHttpClient::resetMidBody()
     QVERIFY(!outcome.raised);
     QVERIFY(body.startsWith(outcome.body));
     QCOMPARE(client.receivedBytes(), outcome.body.size());
+    QCOMPARE(client.requestError(), quint16(10054));
     QCOMPARE(client.State(), THttpState::Ready);
 }
 
