@@ -43,7 +43,7 @@ THttpClient::THttpClient(QObject *parent) : QObject(parent), m_connection(new TT
     m_deadlineTimer.setSingleShot(true);
     m_idleTimer.setSingleShot(true);
     connect(&m_deadlineTimer, &QTimer::timeout, this, &THttpClient::abandon);
-    connect(&m_idleTimer, &QTimer::timeout, this, &THttpClient::abandon);
+    connect(&m_idleTimer, &QTimer::timeout, this, &THttpClient::idleTimedOut);
 }
 
 THttpClient::~THttpClient()
@@ -79,6 +79,7 @@ void THttpClient::Get()
 
     try {
         decomposeUrl();
+        m_idleTimer.stop();
         m_deadlineTimer.start(std::max(Timeout, 0));
         startRequestCycle();
     } catch (...) {
@@ -490,8 +491,22 @@ void THttpClient::abandon()
 
 void THttpClient::restartIdleTimer()
 {
-    if (!m_readyPosted)
+    // Called for every block received: only the time is noted here, and the timer, once running, is
+    // re-armed when it fires early (idleTimedOut), which keeps a timer call out of the data path.
+    if (m_readyPosted)
+        return;
+    m_lastActivity.start();
+    if (!m_idleTimer.isActive())
         m_idleTimer.start(std::max(IdleTimeout, 0));
+}
+
+void THttpClient::idleTimedOut()
+{
+    const qint64 remaining = qint64(std::max(IdleTimeout, 0)) - m_lastActivity.elapsed();
+    if (remaining > 0 && !m_readyPosted)
+        m_idleTimer.start(int(remaining));
+    else
+        abandon();
 }
 
 void THttpClient::fireCookie(const QString &data, bool &accept)

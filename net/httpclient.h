@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -172,6 +173,7 @@ private:
     void becomeReady();
     void abandon();
     void restartIdleTimer();
+    void idleTimedOut();
     [[noreturn]] void abortResponse(const QString &text, quint16 error);
 
     static constexpr int lineBufferSize = 8192;
@@ -206,4 +208,5 @@ private:
     bool m_abandoned = false;
     QTimer m_deadlineTimer;
     QTimer m_idleTimer;
+    QElapsedTimer m_lastActivity;
 };
