@@ -86,6 +86,7 @@ private slots:
     void failures();
     void credentialsFromUrlStay();
     void busyWhileWaiting();
+    void nestedWaitEndsAfterTheInnerOne();
     void silentServersTimeOut_data();
     void silentServersTimeOut();
     void resetMidBody();
@@ -391,6 +392,32 @@ void TestHttpClient::busyWhileWaiting()
     QCOMPARE(second.code, quint16(1));
     QCOMPARE(body, QByteArray("first"));
     QCOMPARE(server.connectionCount(), 1);
+}
+
+void TestHttpClient::nestedWaitEndsAfterTheInnerOne()
+{
+    // The outer request finishes first, yet its Get can only return once the wait started inside it
+    // (by a timer, through a second client) has returned; both get their documents.
+    ScriptedServer fast;
+    fast.addScript(
+        ScriptedServer::Script().waitRequest().pause(30).send("HTTP/1.0 200 OK\r\n\r\nouter").close());
+    ScriptedServer slow;
+    slow.addScript(
+        ScriptedServer::Script().waitRequest().pause(300).send("HTTP/1.0 200 OK\r\n\r\ninner").close());
+    THttpClient outer;
+    THttpClient inner;
+    QStringList order;
+    Outcome innerOutcome;
+    QTimer::singleShot(10, [&] {
+        innerOutcome = fetch(inner, urlOf(slow));
+        order << QStringLiteral("inner returned, outer %1").arg(outer.busy() ? "busy" : "ready");
+    });
+    const Outcome outerOutcome = fetch(outer, urlOf(fast));
+    order << QStringLiteral("outer returned");
+    QCOMPARE(order,
+             (QStringList{QStringLiteral("inner returned, outer ready"), QStringLiteral("outer returned")}));
+    QCOMPARE(outerOutcome.body, QByteArray("outer"));
+    QCOMPARE(innerOutcome.body, QByteArray("inner"));
 }
 
 void TestHttpClient::silentServersTimeOut_data()
