@@ -14,8 +14,11 @@
 #include "core/programfiles.h"
 #include "core/valuexmlfile.h"
 #include "core/windows1252.h"
+#include "net/httpclient.h"
+#include "sources/quotepage.h"
 #include "sources/identifierlookup.h"
 
+#include <QBuffer>
 #include <QButtonGroup>
 #include <QApplication>
 #include <QCloseEvent>
@@ -126,6 +129,11 @@ TForm1::TForm1(StartOptions options, QWidget *parent)
     resize(700, 701);
     move(270, 49);
 
+    HttpClient1 = new THttpClient(this);
+    HttpClient1->OnCookie = [this](QObject *Sender, const QString &Data, bool &Accept) {
+        HttpClient1Cookie(Sender, Data, Accept);
+    };
+
     Timer1 = new QTimer(this);
     Timer1->setInterval(100);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
@@ -168,6 +176,7 @@ void TForm1::buildMenu()
     Beenden = bar->addAction(QStringLiteral("&Beenden"));
     connect(Beenden, &QAction::triggered, this, &TForm1::BeendenClick);
     connect(NVIDauslesen1, &QAction::triggered, this, &TForm1::NVIDauslesen1Click);
+    connect(IndexDateien1, &QAction::triggered, this, &TForm1::IndexDateien1Click);
     connect(Verteilung1, &QAction::triggered, this, &TForm1::Verteilung1Click);
     connect(VerteilungDrucken1, &QAction::triggered, this, &TForm1::VerteilungDrucken1Click);
     connect(IndexVerlauf1, &QAction::triggered, this, &TForm1::IndexVerlauf1Click);
@@ -498,6 +507,7 @@ void TForm1::FormCreate()
         ProgramFiles::resolve(Programmverzeichnis, indexName + QStringLiteral(".txt")));
 
     Norvata_einstellungen();
+    readServerSettings();
 
     setWindowTitle(ProgramFiles::upperCaseAZ(indexName));
     Kurs->setTopic(windowTitle());
@@ -674,6 +684,10 @@ void TForm1::Button1Click()
 
 void TForm1::Button2Click()
 {
+    // The web source needs the client: while the index file update (or anything else) uses it, the
+    // refresh is refused before it touches anything.
+    if (!norvataSourceSelected() && (HttpClient1->busy() || (Update && Update->running())))
+        return;
     Refresh.Button2Click();
     runDeferred();
 }
@@ -702,7 +716,66 @@ bool TForm1::transferEnabled() const
 
 QByteArray TForm1::fetchQuotePage()
 {
-    throw ZalventoError(QStringLiteral("Keine Verbindung zum Kursserver"));
+    // The client's properties belong to a running request: test before touching any of them.
+    if (HttpClient1->busy())
+        throw EHttpException(QStringLiteral("HTTP component is busy"), THttpClient::ErrorBusy);
+    HttpClient1->URL = QuotePage::addressOf(quoteServerHost(), ComboBox1->currentText());
+    QBuffer page;
+    page.open(QIODevice::WriteOnly);
+    HttpClient1->ReceiveStream = &page;
+    setStatusText(QStringLiteral("Loading"));
+    HttpClient1->Cookie.clear();
+    try {
+        HttpClient1->Get();
+    } catch (...) {
+        HttpClient1->ReceiveStream = nullptr;
+        throw;
+    }
+    HttpClient1->ReceiveStream = nullptr;
+    setStatusText(QStringLiteral("Received %1 bytes").arg(page.size()));
+    return page.data();
+}
+
+void TForm1::HttpClient1Cookie(QObject *Sender, const QString &Data, bool &Accept)
+{
+    Q_UNUSED(Sender)
+    HttpClient1->Cookie = Data;
+    Accept = true;
+}
+
+void TForm1::IndexDateien1Click()
+{
+    Messages::guarded([this] {
+        if (!Update || !Update->running())
+            Update = std::make_unique<IndexFileUpdate>(*HttpClient1, *this, updateServerHost());
+        Update->IndexDateien1Click();
+    });
+}
+
+QString TForm1::quoteServerHost() const
+{
+    return QuotePage::hostFromSetting(m_kursserver);
+}
+
+QString TForm1::updateServerHost() const
+{
+    return m_updateserver.trimmed().isEmpty() ? IndexFileUpdate::defaultServerHost() : m_updateserver.trimmed();
+}
+
+void TForm1::readServerSettings()
+{
+    // Outside the settings' guarded block: a missing or mistyped value means the program's own server.
+    SettingsStore settings(m_options.settingsPath);
+    settings.openKey();
+    const auto text = [&settings](const QString &name) {
+        try {
+            return settings.valueExists(name) ? settings.readString(name) : QString();
+        } catch (const SettingsTypeError &) {
+            return QString();
+        }
+    };
+    m_kursserver = text(QStringLiteral("Kursserver"));
+    m_updateserver = text(QStringLiteral("Updateserver"));
 }
 
 void TForm1::Edit2Change()

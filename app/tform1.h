@@ -5,6 +5,7 @@
 #include "core/indexpublication.h"
 #include "core/indextable.h"
 #include "core/indexwindow.h"
+#include "net/indexfileupdate.h"
 #include "sources/norvatatable.h"
 #include "sources/pricerefresh.h"
 
@@ -13,12 +14,14 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class ChartPrintPreview;
 class ChartPropertiesDialog;
 class DistributionChart;
 class GridCellDelegate;
 class HistoryChart;
+class THttpClient;
 class LiveLink;
 class QAction;
 class QButtonGroup;
@@ -52,7 +55,11 @@ struct StartOptions
 // The program's one window. Its fields are its elements, named by kind and number as the users' manuals
 // and the settings know them; its handlers are element plus event. The work behind the handlers lives
 // below app/ and reaches the window through IndexWindow and IndexPublication.
-class TForm1 : public QMainWindow, public IndexWindow, public IndexPublication, public RefreshWindow
+class TForm1 : public QMainWindow,
+               public IndexWindow,
+               public IndexPublication,
+               public RefreshWindow,
+               public UpdateWindow
 {
     Q_OBJECT
 
@@ -74,6 +81,9 @@ public:
     NorvataTable Table1;
     PriceRefresh Refresh;
     LiveLink *Kurs = nullptr;
+    THttpClient *HttpClient1 = nullptr;
+    // The index file update while it runs, and the last one after.
+    std::unique_ptr<IndexFileUpdate> Update;
 
     // Elements.
     QMenu *Norvata1 = nullptr;
@@ -157,6 +167,8 @@ public:
     void Label6Click();
     void BeendenClick();
     void NVIDauslesen1Click();
+    void IndexDateien1Click();
+    void HttpClient1Cookie(QObject *Sender, const QString &Data, bool &Accept);
     void Verteilung1Click();
     void VerteilungDrucken1Click();
     void IndexVerlauf1Click();
@@ -194,6 +206,15 @@ public:
     QByteArray fetchQuotePage() override;
     void aktualisieren() override { Calculation.aktualisieren(); }
 
+    // UpdateWindow
+    QString programDirectory() const override { return Programmverzeichnis; }
+    void runStartUp() override { FormCreate(); }
+
+    // The quote and download servers: the program's own, or the settings values "Kursserver" and
+    // "Updateserver" read by the start-up sequence.
+    QString quoteServerHost() const;
+    QString updateServerHost() const;
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -211,8 +232,11 @@ private:
     enum class Deferred { Reload, Lookup };
     void whenNoRefreshRuns(Deferred kind, const std::function<void()> &work);
     void runDeferred();
+    void readServerSettings();
 
     StartOptions m_options;
     bool m_closed = false;
     QList<QPair<Deferred, std::function<void()>>> m_deferred;
+    QString m_kursserver;
+    QString m_updateserver;
 };
