@@ -35,7 +35,10 @@ DistributionChart::DistributionChart(QWidget *parent) : EditableChart(parent)
     chart->layout()->setContentsMargins(0, 0, 0, 0);
     chart->setBackgroundBrush(Qt::white);
     chart->setMargins(QMargins(4, 4, 4, 4));
+    // setChart() releases the view's own first chart without deleting it.
+    QChart *released = QChartView::chart();
     setChart(chart);
+    delete released;
 
     m_categories = new QBarCategoryAxis;
     m_categories->setLabelsAngle(-90);

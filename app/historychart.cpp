@@ -39,7 +39,10 @@ HistoryChart::HistoryChart(QWidget *parent) : EditableChart(parent)
     chart->layout()->setContentsMargins(0, 0, 0, 0);
     chart->setBackgroundBrush(Qt::white);
     chart->setMargins(QMargins(4, 4, 4, 4));
+    // setChart() releases the view's own first chart without deleting it.
+    QChart *released = QChartView::chart();
     setChart(chart);
+    delete released;
 
     m_timeAxis = new QDateTimeAxis;
     m_timeAxis->setFormat(QStringLiteral("hh:mm"));
