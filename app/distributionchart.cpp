@@ -66,15 +66,105 @@ DistributionChart::DistributionChart(QWidget *parent) : EditableChart(parent)
 void DistributionChart::clear()
 {
     m_bars.clear();
-    rebuild();
+    drawLater();
 }
 
 void DistributionChart::addBar(int row, double weight, const QString &label)
 {
     m_bars.append({row, weight, label});
-    appendDrawn(m_bars.constLast(), int(m_bars.size()) - 1);
+    const int index = int(m_bars.size()) - 1;
+    if (index < m_drawnLabels.size() && m_drawnLabels.at(index) == label) {
+        drawLater();
+        return;
+    }
+    updateDrawn(index);
+    appendDrawn(m_bars.constLast(), index);
     updateValueRange();
     updateLabels();
+}
+
+QAbstractSeries *DistributionChart::series() const
+{
+    settle();
+    return m_drawn;
+}
+
+QBarCategoryAxis *DistributionChart::categoryAxis() const
+{
+    settle();
+    return m_categories;
+}
+
+QValueAxis *DistributionChart::valueAxis() const
+{
+    settle();
+    return m_values;
+}
+
+void DistributionChart::drawLater()
+{
+    m_drawPending = true;
+    if (m_drawPosted)
+        return;
+    m_drawPosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_drawPosted = false;
+            settle();
+        },
+        Qt::QueuedConnection);
+}
+
+void DistributionChart::settle() const
+{
+    if (!m_drawPending)
+        return;
+    auto *self = const_cast<DistributionChart *>(this);
+    const bool fewer = m_bars.size() < m_drawnLabels.size();
+    self->updateDrawn(int(m_bars.size()));
+    self->updateValueRange();
+    if (fewer)
+        self->updateLabels();
+}
+
+void DistributionChart::updateDrawn(int count)
+{
+    m_drawPending = false;
+    const int drawn = int(m_drawnLabels.size());
+    const int kept = std::min(count, drawn);
+    // The bars kept have their names; only their weights may be new.
+    if (auto *bars = qobject_cast<QStackedBarSeries *>(m_drawn)) {
+        const QList<QBarSet *> sets = bars->barSets();
+        for (int i = 0; i < kept; ++i) {
+            if (sets.at(i)->at(i) != m_bars.at(i).weight)
+                sets.at(i)->replace(i, m_bars.at(i).weight);
+        }
+        for (int i = drawn - 1; i >= kept; --i)
+            bars->remove(sets.at(i));
+    } else if (auto *xy = qobject_cast<QXYSeries *>(m_drawn)) {
+        QList<QPointF> points;
+        for (int i = 0; i < kept; ++i)
+            points << QPointF(i, m_bars.at(i).weight);
+        if (xy->points() != points)
+            xy->replace(points);
+    } else if (auto *area = qobject_cast<QAreaSeries *>(m_drawn)) {
+        QList<QPointF> points;
+        for (int i = 0; i < kept; ++i)
+            points << QPointF(i, m_bars.at(i).weight);
+        if (area->upperSeries()->points() != points)
+            area->upperSeries()->replace(points);
+    }
+    if (kept < drawn) {
+        const QStringList categories = m_categories->categories();
+        if (kept == 0) {
+            m_categories->clear();
+        } else {
+            for (int i = drawn - 1; i >= kept; --i)
+                m_categories->remove(categories.at(i));
+        }
+        m_drawnLabels.resize(kept);
+    }
 }
 
 QStringList DistributionChart::labels() const
@@ -121,6 +211,8 @@ void DistributionChart::rebuild()
         m_drawn = nullptr;
     }
     m_categories->clear();
+    m_drawnLabels.clear();
+    m_drawPending = false;
 
     switch (m_series.type) {
     case SeriesType::Bar: {
@@ -167,6 +259,7 @@ void DistributionChart::rebuild()
 
 void DistributionChart::appendDrawn(const Bar &bar, int index)
 {
+    m_drawnLabels.append(bar.label);
     m_categories->append(uniqueCategory(bar.label, m_categories->categories()));
     if (auto *bars = qobject_cast<QStackedBarSeries *>(m_drawn)) {
         // One set per bar, so that every bar can have its own colour: zero below, the weight in its
@@ -204,6 +297,7 @@ void DistributionChart::updateValueRange()
 
 ChartSettings DistributionChart::settings() const
 {
+    settle();
     ChartSettings settings;
     readChartSettings(settings);
     settings.xAxis.kind = AxisKind::Category;

@@ -3,6 +3,7 @@
 #include "app/distributionchart.h"
 #include "app/historychart.h"
 
+#include <QAreaSeries>
 #include <QBarCategoryAxis>
 #include <QBarSet>
 #include <QChart>
@@ -40,6 +41,56 @@ int countColour(QWidget &widget, QColor colour)
                      60;
         }
     return count;
+}
+
+// What a distribution chart draws: names, categories, and per bar its values (a set per bar, or a point).
+struct DrawnBars
+{
+    QStringList labels;
+    QStringList categories;
+    QList<QList<qreal>> values;
+    QList<QColor> colours;
+    double maximum = 0;
+    bool operator==(const DrawnBars &) const = default;
+};
+
+DrawnBars drawnBars(const DistributionChart &chart)
+{
+    DrawnBars drawn;
+    drawn.labels = chart.labels();
+    drawn.categories = chart.categoryAxis()->categories();
+    drawn.maximum = chart.valueAxis()->max();
+    if (auto *bars = qobject_cast<QStackedBarSeries *>(chart.series())) {
+        for (QBarSet *set : bars->barSets()) {
+            QList<qreal> values;
+            for (int i = 0; i < set->count(); ++i)
+                values << set->at(i);
+            drawn.values << values;
+            drawn.colours << set->brush().color();
+        }
+    } else if (auto *area = qobject_cast<QAreaSeries *>(chart.series())) {
+        for (const QPointF &point : area->upperSeries()->points())
+            drawn.values << QList<qreal>{point.x(), point.y()};
+    } else if (auto *xy = qobject_cast<QXYSeries *>(chart.series())) {
+        for (const QPointF &point : xy->points())
+            drawn.values << QList<qreal>{point.x(), point.y()};
+    }
+    return drawn;
+}
+
+void fill(DistributionChart &chart, const QStringList &names, double scale)
+{
+    chart.clear();
+    for (int i = 0; i < names.size(); ++i)
+        chart.addBar(i + 1, (i + 1) * scale, names.at(i));
+}
+
+QStringList companies(int count)
+{
+    QStringList names;
+    for (int i = 1; i <= count; ++i)
+        names << QStringLiteral("Firma %1").arg(i);
+    return names;
 }
 
 } // namespace
@@ -110,6 +161,62 @@ private slots:
         if (auto *xy = qobject_cast<QXYSeries *>(chart.series()))
             QCOMPARE(xy->count(), 3);
         QCOMPARE(chart.categoryAxis()->count(), 3);
+    }
+
+    // Every calculation clears and refills the bars; the chart keeps what it drew for the refill and must
+    // end up exactly as one filled afresh.
+    void refillDrawsAsAFreshChart_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<SeriesType>("type");
+        const QStringList forty = companies(40);
+        QStringList renamed = forty;
+        renamed[17] = QStringLiteral("Neu AG");
+        QStringList shared = forty;
+        shared[5] = shared[6] = QString();
+        QTest::newRow("same names, new weights") << forty << forty << SeriesType::Bar;
+        QTest::newRow("fewer bars") << forty << forty.mid(0, 30) << SeriesType::Bar;
+        QTest::newRow("more bars") << forty.mid(0, 30) << forty << SeriesType::Bar;
+        QTest::newRow("a name changed") << forty << renamed << SeriesType::Bar;
+        QTest::newRow("empty and shared names") << shared << shared << SeriesType::Bar;
+        QTest::newRow("none left") << forty << QStringList() << SeriesType::Bar;
+        QTest::newRow("line, fewer bars") << forty << forty.mid(0, 10) << SeriesType::Line;
+        QTest::newRow("area, new weights") << forty << forty << SeriesType::Area;
+    }
+
+    void refillDrawsAsAFreshChart()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, after);
+        QFETCH(SeriesType, type);
+        DistributionChart refilled;
+        DistributionChart fresh;
+        for (DistributionChart *chart : {&refilled, &fresh}) {
+            ChartSettings settings = chart->settings();
+            settings.series[0].type = type;
+            chart->applySettings(settings);
+        }
+        fill(refilled, before, 0.5);
+        fill(refilled, after, 2.0);
+        fill(fresh, after, 2.0);
+        QCOMPARE(refilled.barCount(), int(after.size()));
+        QVERIFY(drawnBars(refilled) == drawnBars(fresh));
+
+        // Left to itself, the refill is drawn by the event loop: the chart's own series shows it.
+        fill(refilled, before, 0.5);
+        fill(refilled, after, 3.0);
+        auto countDrawn = [&refilled] {
+            const QAbstractSeries *series = refilled.chart()->series().constFirst();
+            if (auto *bars = qobject_cast<const QStackedBarSeries *>(series))
+                return int(bars->count());
+            if (auto *area = qobject_cast<const QAreaSeries *>(series))
+                return int(area->upperSeries()->count());
+            return int(qobject_cast<const QXYSeries *>(series)->count());
+        };
+        QTRY_COMPARE(countDrawn(), int(after.size()));
+        fill(fresh, after, 3.0);
+        QVERIFY(drawnBars(refilled) == drawnBars(fresh));
     }
 
     void historySeriesAsLaidOut_data()
