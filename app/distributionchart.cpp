@@ -29,13 +29,7 @@ QString uniqueCategory(const QString &label, const QStringList &categories)
 
 DistributionChart::DistributionChart(QWidget *parent) : EditableChart(parent)
 {
-    auto *chart = new QChart;
-    chart->legend()->setVisible(false);
-    chart->setBackgroundRoundness(0);
-    chart->layout()->setContentsMargins(0, 0, 0, 0);
-    chart->setBackgroundBrush(Qt::white);
-    chart->setMargins(QMargins(4, 4, 4, 4));
-    setChart(chart);
+    QChart *chart = this->chart();
 
     m_categories = new QBarCategoryAxis;
     m_categories->setLabelsAngle(-90);

@@ -1,16 +1,28 @@
 #include "app/tform1.h"
 
+#include "app/chartprintpreview.h"
+#include "app/chartpropertiesdialog.h"
+#include "app/distributionchart.h"
 #include "app/gridcelldelegate.h"
+#include "app/historychart.h"
+#include "app/livelink.h"
 #include "app/lightbulbs.h"
 #include "app/messages.h"
 #include "app/settingsstore.h"
 #include "core/errors.h"
 #include "core/numbertext.h"
 #include "core/programfiles.h"
+#include "core/valuexmlfile.h"
 #include "core/windows1252.h"
+#include "net/httpclient.h"
+#include "sources/quotepage.h"
+#include "sources/identifierlookup.h"
 
+#include <QBuffer>
 #include <QButtonGroup>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFile>
@@ -101,14 +113,26 @@ void onClick(QLabel *target, std::function<void()> handler)
 
 TForm1::TForm1(StartOptions options, QWidget *parent)
     : QMainWindow(parent), Definition(*this, QLocale::system().decimalPoint().at(0)),
-      Calculation(*this, Definition, *this), m_options(std::move(options))
+      Calculation(*this, Definition, *this), Table1(QLocale::system().decimalPoint().at(0)),
+      Refresh(*this, Table1, QLocale::system().decimalPoint().at(0)), m_options(std::move(options))
 {
+    // The live item is there before the window's first calculation; without a session bus the program
+    // runs without it.
+    Kurs = new LiveLink(this);
+    if (!m_options.serviceName.isEmpty())
+        Kurs->start(m_options.serviceName);
+
     setWindowTitle(Versionstitel);
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(13);
     setFont(font);
     resize(700, 701);
     move(270, 49);
+
+    HttpClient1 = new THttpClient(this);
+    HttpClient1->OnCookie = [this](QObject *Sender, const QString &Data, bool &Accept) {
+        HttpClient1Cookie(Sender, Data, Accept);
+    };
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(100);
@@ -151,6 +175,12 @@ void TForm1::buildMenu()
 
     Beenden = bar->addAction(QStringLiteral("&Beenden"));
     connect(Beenden, &QAction::triggered, this, &TForm1::BeendenClick);
+    connect(NVIDauslesen1, &QAction::triggered, this, &TForm1::NVIDauslesen1Click);
+    connect(IndexDateien1, &QAction::triggered, this, &TForm1::IndexDateien1Click);
+    connect(Verteilung1, &QAction::triggered, this, &TForm1::Verteilung1Click);
+    connect(VerteilungDrucken1, &QAction::triggered, this, &TForm1::VerteilungDrucken1Click);
+    connect(IndexVerlauf1, &QAction::triggered, this, &TForm1::IndexVerlauf1Click);
+    connect(IndexVerlaufDrucker1, &QAction::triggered, this, &TForm1::IndexVerlaufDrucker1Click);
 }
 
 void TForm1::buildPanel()
@@ -276,10 +306,21 @@ void TForm1::buildPages()
     overview->addWidget(StatusBar1);
     PageControl1->addTab(TabSheet1, QStringLiteral("Übersicht"));
 
-    TabSheet2 = new QWidget;
+    const auto pageOf = [](QWidget *content) {
+        auto *page = new QWidget;
+        auto *layout = new QVBoxLayout(page);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(content);
+        return page;
+    };
+    Chart1 = new DistributionChart;
+    TabSheet2 = pageOf(Chart1);
     PageControl1->addTab(TabSheet2, QStringLiteral("Verteilung"));
-    TabSheet4 = new QWidget;
+    Chart2 = new HistoryChart;
+    TabSheet4 = pageOf(Chart2);
     PageControl1->addTab(TabSheet4, QStringLiteral("Index-Verlauf"));
+    ChartEditor1 = new ChartPropertiesDialog(this);
+    ChartPreviewer1 = new ChartPrintPreview(this);
     TabSheet3 = new QWidget;
     buildInformationPage(TabSheet3);
     PageControl1->addTab(TabSheet3, QStringLiteral("Information"));
@@ -410,32 +451,46 @@ void TForm1::showMessage(const QString &text)
 
 void TForm1::publishValue(const QString &numberText)
 {
-    Q_UNUSED(numberText)
+    Kurs->setItemText(numberText);
+    ValueXmlFile::write(ValueXmlFile::path(Datenverzeichnis, windowTitle()), numberText);
 }
 
 void TForm1::addHistoryPoint(HistorySeries series, double value)
 {
-    Q_UNUSED(series)
-    Q_UNUSED(value)
+    Chart2->addPoint(series, QDateTime::currentDateTime(), value);
 }
 
 void TForm1::appendIndexRecord(double value)
 {
-    Q_UNUSED(value)
+    if (!NorvataVerfuegbar || !automaticMode() || Definition.IndexFirma == 0 || !IndexKurseintragen1->isChecked())
+        return;
+    // A web refresh waiting for its page may hold the table open for its transfer: that record is
+    // skipped rather than written into the middle of the refresh's use.
+    if (Table1.isOpen())
+        return;
+    try {
+        Table1.open(Datenverzeichnis, QStringLiteral("Intraday.db"), QString());
+        Table1.appendRecord(Definition.IndexFirma, value, QDateTime::currentDateTime());
+        Table1.close();
+    } catch (...) {
+        Table1.close();
+    }
 }
 
-void TForm1::clearBars() {}
+void TForm1::clearBars()
+{
+    Chart1->clear();
+}
 
 void TForm1::clearHistory()
 {
     // The history belongs to the index just loaded: its first point comes with the next change.
+    Chart2->clearAll();
 }
 
 void TForm1::addBar(int row, double weight, const QString &label)
 {
-    Q_UNUSED(row)
-    Q_UNUSED(weight)
-    Q_UNUSED(label)
+    Chart1->addBar(row, weight, label);
 }
 
 // ---- start-up, settings and shutdown
@@ -452,8 +507,10 @@ void TForm1::FormCreate()
         ProgramFiles::resolve(Programmverzeichnis, indexName + QStringLiteral(".txt")));
 
     Norvata_einstellungen();
+    readServerSettings();
 
     setWindowTitle(ProgramFiles::upperCaseAZ(indexName));
+    Kurs->setTopic(windowTitle());
     Calculation.aktualisieren();
     clearHistory();
     loadInformation();
@@ -504,7 +561,10 @@ void TForm1::Norvata_einstellungen()
     }
 }
 
-void TForm1::prepareNorvataSession() {}
+void TForm1::prepareNorvataSession()
+{
+    Table1.prepareSession(Datenverzeichnis);
+}
 
 void TForm1::loadInformation()
 {
@@ -558,7 +618,63 @@ void TForm1::closeEvent(QCloseEvent *event)
 
 void TForm1::ComboBox1Change()
 {
-    Messages::guarded([this] { FormCreate(); });
+    whenNoRefreshRuns(Deferred::Reload, [this] { Messages::guarded([this] { FormCreate(); }); });
+}
+
+void TForm1::whenNoRefreshRuns(Deferred kind, const std::function<void()> &work)
+{
+    if (!Refresh.running()) {
+        work();
+        return;
+    }
+    for (auto &waiting : m_deferred) {
+        if (waiting.first == kind) {
+            waiting.second = work;
+            return;
+        }
+    }
+    m_deferred.append({kind, work});
+}
+
+void TForm1::runDeferred()
+{
+    while (!m_deferred.isEmpty() && !Refresh.running())
+        m_deferred.takeFirst().second();
+}
+
+void TForm1::NVIDauslesen1Click()
+{
+    whenNoRefreshRuns(Deferred::Lookup, [this] {
+        NVIDauslesen(Table1, Datenverzeichnis, ComboBox1->currentText(), *this, Definition);
+    });
+}
+
+void TForm1::Verteilung1Click()
+{
+    PageControl1->setCurrentWidget(TabSheet2);
+    ChartEditor1->setChart(Chart1);
+    ChartEditor1->exec();
+}
+
+void TForm1::VerteilungDrucken1Click()
+{
+    PageControl1->setCurrentWidget(TabSheet2);
+    ChartPreviewer1->setChart(Chart1->chart(), QStringLiteral("Verteilung"));
+    ChartPreviewer1->exec();
+}
+
+void TForm1::IndexVerlauf1Click()
+{
+    PageControl1->setCurrentWidget(TabSheet4);
+    ChartEditor1->setChart(Chart2);
+    ChartEditor1->exec();
+}
+
+void TForm1::IndexVerlaufDrucker1Click()
+{
+    PageControl1->setCurrentWidget(TabSheet4);
+    ChartPreviewer1->setChart(Chart2->chart(), QStringLiteral("Index-Verlauf"));
+    ChartPreviewer1->exec();
 }
 
 void TForm1::Button1Click()
@@ -566,7 +682,101 @@ void TForm1::Button1Click()
     Calculation.aktualisieren();
 }
 
-void TForm1::Button2Click() {}
+void TForm1::Button2Click()
+{
+    // The web source needs the client: while the index file update (or anything else) uses it, the
+    // refresh is refused before it touches anything.
+    if (!norvataSourceSelected() && (HttpClient1->busy() || (Update && Update->running())))
+        return;
+    Refresh.Button2Click();
+    runDeferred();
+}
+
+void TForm1::beginRefresh()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    Button2->setEnabled(false);
+}
+
+void TForm1::endRefresh()
+{
+    Button2->setEnabled(true);
+    QApplication::restoreOverrideCursor();
+}
+
+bool TForm1::norvataSourceSelected() const
+{
+    return sourceIndex() == 0;
+}
+
+bool TForm1::transferEnabled() const
+{
+    return NorvataVerfuegbar && InternetKursebertragen1->isChecked();
+}
+
+QByteArray TForm1::fetchQuotePage()
+{
+    // The client's properties belong to a running request: test before touching any of them.
+    if (HttpClient1->busy())
+        throw EHttpException(QStringLiteral("HTTP component is busy"), THttpClient::ErrorBusy);
+    HttpClient1->URL = QuotePage::addressOf(quoteServerHost(), ComboBox1->currentText());
+    QBuffer page;
+    page.open(QIODevice::WriteOnly);
+    HttpClient1->ReceiveStream = &page;
+    setStatusText(QStringLiteral("Loading"));
+    HttpClient1->Cookie.clear();
+    try {
+        HttpClient1->Get();
+    } catch (...) {
+        HttpClient1->ReceiveStream = nullptr;
+        throw;
+    }
+    HttpClient1->ReceiveStream = nullptr;
+    setStatusText(QStringLiteral("Received %1 bytes").arg(page.size()));
+    return page.data();
+}
+
+void TForm1::HttpClient1Cookie(QObject *Sender, const QString &Data, bool &Accept)
+{
+    Q_UNUSED(Sender)
+    HttpClient1->Cookie = Data;
+    Accept = true;
+}
+
+void TForm1::IndexDateien1Click()
+{
+    Messages::guarded([this] {
+        if (!Update || !Update->running())
+            Update = std::make_unique<IndexFileUpdate>(*HttpClient1, *this, updateServerHost());
+        Update->IndexDateien1Click();
+    });
+}
+
+QString TForm1::quoteServerHost() const
+{
+    return QuotePage::hostFromSetting(m_kursserver);
+}
+
+QString TForm1::updateServerHost() const
+{
+    return m_updateserver.trimmed().isEmpty() ? IndexFileUpdate::defaultServerHost() : m_updateserver.trimmed();
+}
+
+void TForm1::readServerSettings()
+{
+    // Outside the settings' guarded block: a missing or mistyped value means the program's own server.
+    SettingsStore settings(m_options.settingsPath);
+    settings.openKey();
+    const auto text = [&settings](const QString &name) {
+        try {
+            return settings.valueExists(name) ? settings.readString(name) : QString();
+        } catch (const SettingsTypeError &) {
+            return QString();
+        }
+    };
+    m_kursserver = text(QStringLiteral("Kursserver"));
+    m_updateserver = text(QStringLiteral("Updateserver"));
+}
 
 void TForm1::Edit2Change()
 {
@@ -595,8 +805,11 @@ void TForm1::SpeedButton2Click()
 void TForm1::Timer1Timer()
 {
     Timer1->stop();
-    Button2Click();
-    Timer1->setInterval(automaticMode() ? 5000 : 100);
+    // A tick that arrives while a refresh waits for its page (started by the button, or before the mode
+    // was switched off and on) is skipped; the cycle goes on from this tick.
+    if (!Refresh.running())
+        Button2Click();
+    Timer1->setInterval(automaticMode() ? m_options.automaticPause : 100);
     if (automaticMode())
         Timer1->start();
 }
@@ -614,6 +827,21 @@ void TForm1::Label6Click()
 void TForm1::BeendenClick()
 {
     close();
+}
+
+void TForm1::writeHighlightedCell(int column, int row, const QString &text, Highlight highlight)
+{
+    switch (highlight) {
+    case Highlight::None:
+        writeHighlightedCell(column, row, text, QColor(Qt::white));
+        break;
+    case Highlight::Lime:
+        writeHighlightedCell(column, row, text, QColor(0, 255, 0));
+        break;
+    case Highlight::Fuchsia:
+        writeHighlightedCell(column, row, text, QColor(255, 0, 255));
+        break;
+    }
 }
 
 void TForm1::writeHighlightedCell(int column, int row, const QString &text, const QColor &colour)

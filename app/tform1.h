@@ -5,12 +5,24 @@
 #include "core/indexpublication.h"
 #include "core/indextable.h"
 #include "core/indexwindow.h"
+#include "net/indexfileupdate.h"
+#include "sources/norvatatable.h"
+#include "sources/pricerefresh.h"
 
 #include <QColor>
 #include <QMainWindow>
 #include <QStringList>
 
+#include <functional>
+#include <memory>
+
+class ChartPrintPreview;
+class ChartPropertiesDialog;
+class DistributionChart;
 class GridCellDelegate;
+class HistoryChart;
+class THttpClient;
+class LiveLink;
 class QAction;
 class QButtonGroup;
 class QComboBox;
@@ -36,12 +48,18 @@ struct StartOptions
     QString executablePath; // the program directory is derived from it
     QStringList arguments;  // without the program name; "/A" first switches the automatic mode on
     QString settingsPath;   // the settings file (the registry key's replacement)
+    QString serviceName;    // the live link's service; empty: no link (tests)
+    int automaticPause = 5000; // ms from the end of one automatic refresh to the next; shorter in tests
 };
 
 // The program's one window. Its fields are its elements, named by kind and number as the users' manuals
 // and the settings know them; its handlers are element plus event. The work behind the handlers lives
 // below app/ and reaches the window through IndexWindow and IndexPublication.
-class TForm1 : public QMainWindow, public IndexWindow, public IndexPublication
+class TForm1 : public QMainWindow,
+               public IndexWindow,
+               public IndexPublication,
+               public RefreshWindow,
+               public UpdateWindow
 {
     Q_OBJECT
 
@@ -60,6 +78,12 @@ public:
     IndexTable Grid;
     IndexDefinition Definition;
     IndexCalculation Calculation;
+    NorvataTable Table1;
+    PriceRefresh Refresh;
+    LiveLink *Kurs = nullptr;
+    THttpClient *HttpClient1 = nullptr;
+    // The index file update while it runs, and the last one after.
+    std::unique_ptr<IndexFileUpdate> Update;
 
     // Elements.
     QMenu *Norvata1 = nullptr;
@@ -101,6 +125,10 @@ public:
     GridCellDelegate *StringGrid1Cells = nullptr;
     QStatusBar *StatusBar1 = nullptr;
     QLabel *StatusPanel = nullptr;
+    DistributionChart *Chart1 = nullptr;
+    HistoryChart *Chart2 = nullptr;
+    ChartPropertiesDialog *ChartEditor1 = nullptr;
+    ChartPrintPreview *ChartPreviewer1 = nullptr;
     QPlainTextEdit *Memo1 = nullptr;
     QLabel *Label3 = nullptr;
     QLabel *Label4 = nullptr;
@@ -118,7 +146,7 @@ public:
     // The automatic mode is on exactly while the lit bulb shows.
     bool automaticMode() const;
     QString statusText() const;
-    void setStatusText(const QString &text);
+    void setStatusText(const QString &text) override;
 
     // The start-up sequence; also the program's reload.
     void FormCreate();
@@ -138,9 +166,17 @@ public:
     void Label5Click(const QLabel *clicked);
     void Label6Click();
     void BeendenClick();
+    void NVIDauslesen1Click();
+    void IndexDateien1Click();
+    void HttpClient1Cookie(QObject *Sender, const QString &Data, bool &Accept);
+    void Verteilung1Click();
+    void VerteilungDrucken1Click();
+    void IndexVerlauf1Click();
+    void IndexVerlaufDrucker1Click();
 
     // The highlighted cell write: the cell drawn at once in `colour`, then `Zellfarbe` white again.
     void writeHighlightedCell(int column, int row, const QString &text, const QColor &colour);
+    void writeHighlightedCell(int column, int row, const QString &text, Highlight highlight) override;
 
     // IndexWindow
     IndexTable &table() override { return Grid; }
@@ -161,6 +197,24 @@ public:
     void clearBars() override;
     void addBar(int row, double weight, const QString &label) override;
 
+    // RefreshWindow
+    void beginRefresh() override;
+    void endRefresh() override;
+    bool norvataSourceSelected() const override;
+    bool transferEnabled() const override;
+    QString datenverzeichnis() const override { return Datenverzeichnis; }
+    QByteArray fetchQuotePage() override;
+    void aktualisieren() override { Calculation.aktualisieren(); }
+
+    // UpdateWindow
+    QString programDirectory() const override { return Programmverzeichnis; }
+    void runStartUp() override { FormCreate(); }
+
+    // The quote and download servers: the program's own, or the settings values "Kursserver" and
+    // "Updateserver" read by the start-up sequence.
+    QString quoteServerHost() const;
+    QString updateServerHost() const;
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -172,7 +226,17 @@ private:
     void loadInformation();
     void clearHistory();
     void prepareNorvataSession();
+    // Runs `work` now, or, while a price refresh waits for its page, once it has ended: what changes the
+    // index table or uses the Norvata table must not interleave with it. A later request of the same
+    // kind replaces a waiting one.
+    enum class Deferred { Reload, Lookup };
+    void whenNoRefreshRuns(Deferred kind, const std::function<void()> &work);
+    void runDeferred();
+    void readServerSettings();
 
     StartOptions m_options;
     bool m_closed = false;
+    QList<QPair<Deferred, std::function<void()>>> m_deferred;
+    QString m_kursserver;
+    QString m_updateserver;
 };

@@ -1,3 +1,4 @@
+#include "app/livelink.h"
 #include "app/settingsstore.h"
 #include "app/tform1.h"
 #include "app/zalventoapplication.h"
@@ -10,6 +11,7 @@ int zalventoMain(int argc, char **argv)
     options.executablePath = QCoreApplication::applicationFilePath();
     options.arguments = QCoreApplication::arguments().mid(1);
     options.settingsPath = SettingsStore::defaultFilePath();
+    options.serviceName = LiveLink::serviceNameFor(options.executablePath);
     TForm1 Form1(options);
     if (application.terminationRequested())
         return 0;

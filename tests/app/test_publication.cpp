@@ -1,0 +1,185 @@
+#include "app/distributionchart.h"
+#include "app/gridcelldelegate.h"
+#include "app/historychart.h"
+#include "app/livelink.h"
+#include "programfolder.h"
+#include "sources/norvatalayout.h"
+#include "sources/norvatatable.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QLocale>
+#include <QTableView>
+#include <QTest>
+
+namespace {
+
+QString number(const char *text)
+{
+    return QString::fromLatin1(text).replace(QLatin1Char(','), QLocale::system().decimalPoint());
+}
+
+int historyPoints(TForm1 &form)
+{
+    int points = 0;
+    for (int series = 0; series < HistoryChart::seriesCount; ++series)
+        points += form.Chart2->pointCount(HistorySeries(series));
+    return points;
+}
+
+// Records of `id` in the data folder's "Intraday.db".
+int recordsOf(const ProgramFolder &folder, qint32 id)
+{
+    NorvataTable table;
+    table.open(folder.dataFolder(), QStringLiteral("Intraday.db"), QString());
+    int count = 0;
+    if (table.findKey(QString::number(id))) {
+        while (!table.eof() && table.fieldEquals(QStringLiteral("Firma"), QString::number(id))) {
+            ++count;
+            table.next();
+        }
+    }
+    table.close();
+    return count;
+}
+
+} // namespace
+
+class TestPublication : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startUpPublishesAndClearsTheHistory()
+    {
+        ProgramFolder folder;
+        folder.writeDefinition(QStringLiteral("TecDax.txt"));
+        folder.writeInfo();
+        TForm1 form(folder.options());
+        form.ComboBox1->setEditText(QStringLiteral("TecDax"));
+        QCOMPARE(form.windowTitle(), QStringLiteral("TECDAX"));
+        QCOMPARE(form.Kurs->itemText(), number("10422,22"));
+        QCOMPARE(form.Kurs->topic(), QStringLiteral("TECDAX"));
+        const QByteArray expected = "<Table ID=\"KURS\">\r\n" + number("10422,22").toLatin1() + "\r\n</Table>\r\n";
+        QCOMPARE(folder.read(QStringLiteral("TECDAX_k.xml")), expected);
+        QCOMPARE(historyPoints(form), 0);
+        QCOMPARE(form.Chart1->barCount(), 2);
+    }
+
+    void unchangedValueRewritesTheFileButAddsNoPoint()
+    {
+        ProgramFolder folder;
+        folder.writeDefinition();
+        folder.writeInfo();
+        TForm1 form(folder.options());
+        QFile::remove(folder.path(QStringLiteral("DAX_k.xml")));
+        form.Button1Click();
+        QVERIFY(QFile::exists(folder.path(QStringLiteral("DAX_k.xml"))));
+        QCOMPARE(historyPoints(form), 0);
+    }
+
+    void changedValueAddsPoints_data()
+    {
+        QTest::addColumn<bool>("quotes");
+        QTest::addColumn<int>("points");
+        QTest::newRow("7 columns: only Index") << false << 1;
+        QTest::newRow("9 columns: all four") << true << 4;
+    }
+
+    void changedValueAddsPoints()
+    {
+        QFETCH(bool, quotes);
+        QFETCH(int, points);
+        ProgramFolder folder;
+        folder.writeDefinition();
+        folder.writeInfo();
+        TForm1 form(folder.options());
+        if (quotes) {
+            form.Grid.setColumns(9);
+            for (int row = 1; row <= 2; ++row) {
+                form.Grid.setCell(IndexTable::BID, row, QStringLiteral("10"));
+                form.Grid.setCell(IndexTable::ASK, row, QStringLiteral("11"));
+            }
+        }
+        form.Grid.setCell(IndexTable::Kurswert, 1, QStringLiteral("13"));
+        form.Button1Click();
+        QCOMPARE(historyPoints(form), points);
+        QCOMPARE(form.Chart2->pointCount(HistorySeries::Index), 1);
+        QCOMPARE(form.Chart2->point(HistorySeries::Index, 0).y(), 10642.22);
+    }
+
+    void indexRecord_data()
+    {
+        QTest::addColumn<bool>("automatic");
+        QTest::addColumn<QString>("indexFirma");
+        QTest::addColumn<bool>("checked");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("all four conditions") << true << "4711" << true << true;
+        QTest::newRow("automatic mode off") << false << "4711" << true << false;
+        QTest::newRow("IndexFirma 0") << true << "0" << true << false;
+        QTest::newRow("menu item unchecked") << true << "4711" << false << false;
+    }
+
+    void indexRecord()
+    {
+        QFETCH(bool, automatic);
+        QFETCH(QString, indexFirma);
+        QFETCH(bool, checked);
+        QFETCH(bool, written);
+        ProgramFolder folder;
+        folder.writeDefinition();
+        folder.writeInfo();
+        const QString datenpath = folder.norvataSettingsLine();
+        QFile::remove(folder.dataFolder() + QStringLiteral("Intraday.db"));
+        NorvataLayout::createIntraday(folder.dataFolder() + QStringLiteral("Intraday.db"));
+        folder.writeSettings({datenpath});
+        TForm1 form(folder.options());
+        QVERIFY(form.NorvataVerfuegbar);
+        form.Edit3->setText(indexFirma);
+        form.IndexKurseintragen1->setChecked(checked);
+        if (automatic)
+            form.SpeedButton1Click();
+        form.Grid.setCell(IndexTable::Kurswert, 1, QStringLiteral("13"));
+        form.Button1Click();
+        form.Grid.setCell(IndexTable::Kurswert, 1, QStringLiteral("13")); // unchanged: no second record
+        form.Button1Click();
+        QCOMPARE(recordsOf(folder, 4711), written ? 1 : 0);
+        QVERIFY(!form.Table1.isOpen());
+    }
+
+    void highlightedCellWrite_data()
+    {
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<bool>("selected");
+        QTest::newRow("lime on ASK of row 3") << QColor(0, 255, 0) << false;
+        QTest::newRow("over the selection") << QColor(255, 0, 255) << true;
+        QTest::newRow("white is a plain write") << QColor(Qt::white) << false;
+    }
+
+    void highlightedCellWrite()
+    {
+        QFETCH(QColor, colour);
+        QFETCH(bool, selected);
+        ProgramFolder folder;
+        folder.writeInfo();
+        TForm1 form(folder.options());
+        form.Grid.setColumns(9);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const QModelIndex cell = form.Grid.index(2, IndexTable::ASK);
+        if (selected)
+            form.StringGrid1->selectionModel()->select(cell, QItemSelectionModel::Select);
+        form.writeHighlightedCell(IndexTable::ASK, 3, QStringLiteral("12,45"), colour);
+        QCOMPARE(form.Grid.cell(IndexTable::ASK, 3), QStringLiteral("12,45"));
+        QCOMPARE(form.Zellfarbe, QColor(Qt::white));
+        const QColor drawn = form.StringGrid1Cells->lastHighlightDrawn(cell);
+        QCOMPARE(drawn, colour == QColor(Qt::white) ? QColor() : colour);
+        // Drawn for any other reason, the cell is drawn normally again.
+        form.StringGrid1->viewport()->repaint();
+        QCOMPARE(form.StringGrid1Cells->lastHighlightDrawn(cell), QColor());
+    }
+};
+
+QTEST_MAIN(TestPublication)
+#include "test_publication.moc"
