@@ -1,5 +1,7 @@
 #include "app/distributionchart.h"
 
+#include <QTimer>
+
 #include "app/barlabelsitem.h"
 
 #include <QAreaSeries>
@@ -57,19 +59,37 @@ DistributionChart::DistributionChart(QWidget *parent) : EditableChart(parent)
 void DistributionChart::clear()
 {
     m_bars.clear();
-    rebuild();
+    scheduleRebuild();
 }
 
 void DistributionChart::addBar(int row, double weight, const QString &label)
 {
     m_bars.append({row, weight, label});
-    appendDrawn(m_bars.constLast(), int(m_bars.size()) - 1);
-    updateValueRange();
-    updateLabels();
+    scheduleRebuild();
+}
+
+void DistributionChart::scheduleRebuild()
+{
+    // A calculation clears the chart and adds every bar in one go: the chart is drawn anew once, when
+    // the calculation has handed over its last bar, not for every bar (each costs a layout of the chart).
+    if (m_rebuildPending)
+        return;
+    m_rebuildPending = true;
+    QTimer::singleShot(0, this, [this] {
+        if (m_rebuildPending)
+            rebuild();
+    });
+}
+
+void DistributionChart::flush() const
+{
+    if (m_rebuildPending)
+        const_cast<DistributionChart *>(this)->rebuild();
 }
 
 QStringList DistributionChart::labels() const
 {
+    // The bars' labels as handed over: the drawn names follow at the next drawing.
     QStringList labels;
     for (const Bar &bar : m_bars)
         labels << bar.label;
@@ -106,6 +126,7 @@ QBrush DistributionChart::barBrush(int index) const
 
 void DistributionChart::rebuild()
 {
+    m_rebuildPending = false;
     if (m_drawn) {
         chart()->removeSeries(m_drawn);
         delete m_drawn;
@@ -146,19 +167,22 @@ void DistributionChart::rebuild()
     }
     m_drawn->setName(m_series.title);
     m_drawn->setVisible(m_series.visible);
+    // Filled before it joins the chart: every set or point added to a shown series lays the chart out.
+    QStringList categories;
+    for (int i = 0; i < m_bars.size(); ++i) {
+        categories.append(uniqueCategory(m_bars.at(i).label, categories));
+        appendDrawn(m_bars.at(i), i);
+    }
+    m_categories->append(categories);
     chart()->addSeries(m_drawn);
     m_drawn->attachAxis(m_categories);
     m_drawn->attachAxis(m_values);
-
-    for (int i = 0; i < m_bars.size(); ++i)
-        appendDrawn(m_bars.at(i), i);
     updateValueRange();
     updateLabels();
 }
 
 void DistributionChart::appendDrawn(const Bar &bar, int index)
 {
-    m_categories->append(uniqueCategory(bar.label, m_categories->categories()));
     if (auto *bars = qobject_cast<QStackedBarSeries *>(m_drawn)) {
         // One set per bar, so that every bar can have its own colour: zero below, the weight in its
         // own category.
@@ -195,6 +219,7 @@ void DistributionChart::updateValueRange()
 
 ChartSettings DistributionChart::settings() const
 {
+    flush();
     ChartSettings settings;
     readChartSettings(settings);
     settings.xAxis.kind = AxisKind::Category;

@@ -24,9 +24,24 @@ public:
     int barCount() const { return int(m_bars.size()); }
     // `Series1` as drawn now: a QStackedBarSeries of one set per bar, or the line, point or area series
     // the user chose in the properties dialog.
-    QAbstractSeries *series() const { return m_drawn; }
-    QBarCategoryAxis *categoryAxis() const { return m_categories; }
-    QValueAxis *valueAxis() const { return m_values; }
+    // The drawn parts, brought up to date with the bars first.
+    QAbstractSeries *series() const
+    {
+        flush();
+        return m_drawn;
+    }
+    QBarCategoryAxis *categoryAxis() const
+    {
+        flush();
+        return m_categories;
+    }
+    QValueAxis *valueAxis() const
+    {
+        flush();
+        return m_values;
+    }
+    // Draws the bars handed over since the last drawing now rather than when the event loop next runs.
+    void flush() const;
     // The names under the bars, in bar order.
     QStringList labels() const;
 
@@ -42,6 +57,7 @@ private:
     };
 
     void rebuild();
+    void scheduleRebuild();
     void appendDrawn(const Bar &bar, int index);
     QColor barColour(int index) const;
     QBrush barBrush(int index) const;
@@ -56,4 +72,5 @@ private:
     QValueAxis *m_values = nullptr;
     BarLabelsItem *m_labels = nullptr;
     bool m_labelsVisible = true;
+    bool m_rebuildPending = false;
 };

@@ -298,6 +298,7 @@ private slots:
         chart.resize(600, 500);
         for (int row = 1; row <= 40; ++row)
             chart.addBar(row, row, QStringLiteral("Firma %1").arg(row));
+        chart.flush();
         const QSizeF onScreen = chart.chart()->size();
         QImage page(1000, 700, QImage::Format_RGB32);
         page.fill(Qt::white);
