@@ -11,6 +11,7 @@
 #include <QLineSeries>
 #include <QScatterSeries>
 #include <QStackedBarSeries>
+#include <QTimer>
 #include <QValueAxis>
 
 namespace {
@@ -29,16 +30,7 @@ QString uniqueCategory(const QString &label, const QStringList &categories)
 
 DistributionChart::DistributionChart(QWidget *parent) : EditableChart(parent)
 {
-    auto *chart = new QChart;
-    chart->legend()->setVisible(false);
-    chart->setBackgroundRoundness(0);
-    chart->layout()->setContentsMargins(0, 0, 0, 0);
-    chart->setBackgroundBrush(Qt::white);
-    chart->setMargins(QMargins(4, 4, 4, 4));
-    // setChart() releases the view's own first chart without deleting it.
-    QChart *released = QChartView::chart();
-    setChart(chart);
-    delete released;
+    QChart *chart = this->chart();
 
     m_categories = new QBarCategoryAxis;
     m_categories->setLabelsAngle(-90);
@@ -66,109 +58,73 @@ DistributionChart::DistributionChart(QWidget *parent) : EditableChart(parent)
 void DistributionChart::clear()
 {
     m_bars.clear();
-    drawLater();
+    scheduleRebuild();
 }
 
 void DistributionChart::addBar(int row, double weight, const QString &label)
 {
     m_bars.append({row, weight, label});
-    const int index = int(m_bars.size()) - 1;
-    if (index < m_drawnLabels.size() && m_drawnLabels.at(index) == label) {
-        drawLater();
+    scheduleRebuild();
+}
+
+void DistributionChart::scheduleRebuild()
+{
+    // A calculation clears the chart and adds every bar in one go: the chart is drawn anew once, when
+    // the calculation has handed over its last bar, not for every bar (each costs a layout of the chart).
+    if (m_rebuildPending)
         return;
+    m_rebuildPending = true;
+    QTimer::singleShot(0, this, [this] {
+        if (m_rebuildPending)
+            redraw();
+    });
+}
+
+void DistributionChart::flush() const
+{
+    if (m_rebuildPending)
+        const_cast<DistributionChart *>(this)->redraw();
+}
+
+void DistributionChart::redraw()
+{
+    if (!updateWeights())
+        rebuild();
+}
+
+bool DistributionChart::updateWeights()
+{
+    // Most calculations hand over the same components with new weights. Replacing the weights of the
+    // bars drawn costs a fraction of drawing the series anew, which re-creates every bar's item.
+    if (m_bars.size() != m_drawnLabels.size())
+        return false;
+    for (int i = 0; i < m_bars.size(); ++i) {
+        if (m_bars.at(i).label != m_drawnLabels.at(i))
+            return false;
     }
-    updateDrawn(index);
-    appendDrawn(m_bars.constLast(), index);
-    updateValueRange();
-    updateLabels();
-}
-
-QAbstractSeries *DistributionChart::series() const
-{
-    settle();
-    return m_drawn;
-}
-
-QBarCategoryAxis *DistributionChart::categoryAxis() const
-{
-    settle();
-    return m_categories;
-}
-
-QValueAxis *DistributionChart::valueAxis() const
-{
-    settle();
-    return m_values;
-}
-
-void DistributionChart::drawLater()
-{
-    m_drawPending = true;
-    if (m_drawPosted)
-        return;
-    m_drawPosted = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_drawPosted = false;
-            settle();
-        },
-        Qt::QueuedConnection);
-}
-
-void DistributionChart::settle() const
-{
-    if (!m_drawPending)
-        return;
-    auto *self = const_cast<DistributionChart *>(this);
-    const bool fewer = m_bars.size() < m_drawnLabels.size();
-    self->updateDrawn(int(m_bars.size()));
-    self->updateValueRange();
-    if (fewer)
-        self->updateLabels();
-}
-
-void DistributionChart::updateDrawn(int count)
-{
-    m_drawPending = false;
-    const int drawn = int(m_drawnLabels.size());
-    const int kept = std::min(count, drawn);
-    // The bars kept have their names; only their weights may be new.
+    m_rebuildPending = false;
     if (auto *bars = qobject_cast<QStackedBarSeries *>(m_drawn)) {
         const QList<QBarSet *> sets = bars->barSets();
-        for (int i = 0; i < kept; ++i) {
+        for (int i = 0; i < sets.size(); ++i) {
             if (sets.at(i)->at(i) != m_bars.at(i).weight)
                 sets.at(i)->replace(i, m_bars.at(i).weight);
         }
-        for (int i = drawn - 1; i >= kept; --i)
-            bars->remove(sets.at(i));
-    } else if (auto *xy = qobject_cast<QXYSeries *>(m_drawn)) {
+    } else {
         QList<QPointF> points;
-        for (int i = 0; i < kept; ++i)
+        for (int i = 0; i < m_bars.size(); ++i)
             points << QPointF(i, m_bars.at(i).weight);
-        if (xy->points() != points)
+        auto *area = qobject_cast<QAreaSeries *>(m_drawn);
+        QXYSeries *xy = area ? area->upperSeries() : qobject_cast<QXYSeries *>(m_drawn);
+        if (xy && xy->points() != points)
             xy->replace(points);
-    } else if (auto *area = qobject_cast<QAreaSeries *>(m_drawn)) {
-        QList<QPointF> points;
-        for (int i = 0; i < kept; ++i)
-            points << QPointF(i, m_bars.at(i).weight);
-        if (area->upperSeries()->points() != points)
-            area->upperSeries()->replace(points);
     }
-    if (kept < drawn) {
-        const QStringList categories = m_categories->categories();
-        if (kept == 0) {
-            m_categories->clear();
-        } else {
-            for (int i = drawn - 1; i >= kept; --i)
-                m_categories->remove(categories.at(i));
-        }
-        m_drawnLabels.resize(kept);
-    }
+    updateValueRange();
+    return true;
 }
 
 QStringList DistributionChart::labels() const
 {
+    // The bars' labels as handed over: the drawn names follow at the next drawing.
     QStringList labels;
     for (const Bar &bar : m_bars)
         labels << bar.label;
@@ -205,14 +161,13 @@ QBrush DistributionChart::barBrush(int index) const
 
 void DistributionChart::rebuild()
 {
+    m_rebuildPending = false;
     if (m_drawn) {
         chart()->removeSeries(m_drawn);
         delete m_drawn;
         m_drawn = nullptr;
     }
     m_categories->clear();
-    m_drawnLabels.clear();
-    m_drawPending = false;
 
     switch (m_series.type) {
     case SeriesType::Bar: {
@@ -247,20 +202,24 @@ void DistributionChart::rebuild()
     }
     m_drawn->setName(m_series.title);
     m_drawn->setVisible(m_series.visible);
+    // Filled before it joins the chart: every set or point added to a shown series lays the chart out.
+    QStringList categories;
+    m_drawnLabels.clear();
+    for (int i = 0; i < m_bars.size(); ++i) {
+        categories.append(uniqueCategory(m_bars.at(i).label, categories));
+        m_drawnLabels.append(m_bars.at(i).label);
+        appendDrawn(m_bars.at(i), i);
+    }
+    m_categories->append(categories);
     chart()->addSeries(m_drawn);
     m_drawn->attachAxis(m_categories);
     m_drawn->attachAxis(m_values);
-
-    for (int i = 0; i < m_bars.size(); ++i)
-        appendDrawn(m_bars.at(i), i);
     updateValueRange();
     updateLabels();
 }
 
 void DistributionChart::appendDrawn(const Bar &bar, int index)
 {
-    m_drawnLabels.append(bar.label);
-    m_categories->append(uniqueCategory(bar.label, m_categories->categories()));
     if (auto *bars = qobject_cast<QStackedBarSeries *>(m_drawn)) {
         // One set per bar, so that every bar can have its own colour: zero below, the weight in its
         // own category.
@@ -297,7 +256,7 @@ void DistributionChart::updateValueRange()
 
 ChartSettings DistributionChart::settings() const
 {
-    settle();
+    flush();
     ChartSettings settings;
     readChartSettings(settings);
     settings.xAxis.kind = AxisKind::Category;

@@ -2,6 +2,7 @@
 
 #include <QAbstractAxis>
 #include <QChart>
+#include <QGraphicsLayout>
 #include <QLegend>
 #include <cmath>
 
@@ -18,6 +19,17 @@ const QRgb colourSequence[] = {
 EditableChart::EditableChart(QWidget *parent) : QChartView(parent)
 {
     setRenderHint(QPainter::Antialiasing);
+    // Both charts start plain: white, no title, no legend, no rounded frame.
+    auto *chart = new QChart;
+    chart->legend()->setVisible(false);
+    chart->setBackgroundRoundness(0);
+    chart->layout()->setContentsMargins(0, 0, 0, 0);
+    chart->setBackgroundBrush(Qt::white);
+    chart->setMargins(QMargins(4, 4, 4, 4));
+    // setChart() only releases the view's own first chart: without the delete each view leaks one.
+    QChart *released = QChartView::chart();
+    setChart(chart);
+    delete released;
 }
 
 QColor EditableChart::automaticColour(int index)

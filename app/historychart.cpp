@@ -33,16 +33,7 @@ constexpr SeriesLook looks[HistoryChart::seriesCount] = {
 
 HistoryChart::HistoryChart(QWidget *parent) : EditableChart(parent)
 {
-    auto *chart = new QChart;
-    chart->legend()->setVisible(false);
-    chart->setBackgroundRoundness(0);
-    chart->layout()->setContentsMargins(0, 0, 0, 0);
-    chart->setBackgroundBrush(Qt::white);
-    chart->setMargins(QMargins(4, 4, 4, 4));
-    // setChart() releases the view's own first chart without deleting it.
-    QChart *released = QChartView::chart();
-    setChart(chart);
-    delete released;
+    QChart *chart = this->chart();
 
     m_timeAxis = new QDateTimeAxis;
     m_timeAxis->setFormat(QStringLiteral("hh:mm"));

@@ -659,6 +659,7 @@ void TForm1::Verteilung1Click()
 void TForm1::VerteilungDrucken1Click()
 {
     PageControl1->setCurrentWidget(TabSheet2);
+    Chart1->flush();
     ChartPreviewer1->setChart(Chart1->chart(), QStringLiteral("Verteilung"));
     ChartPreviewer1->exec();
 }

@@ -1,6 +1,7 @@
 #include "sources/pricerefresh.h"
 
 #include "core/arithmetic.h"
+#include "core/errors.h"
 #include "core/indextable.h"
 #include "core/numbertext.h"
 #include "sources/norvatatable.h"
@@ -18,6 +19,13 @@ double meanOf(double bid, double ask)
 
 enum class Rule { Norvata, Web };
 
+// A number read from a cell, rounded to a double. Throws ConversionError for a text that is no number
+// and ArithmeticError for one beyond the range of a double, which no price can be.
+double cellNumber(const QString &text, QChar separator)
+{
+    return Arithmetic::toDouble(NumberText::parseFloat(text, separator));
+}
+
 // Chooses the price from the new quotes and the old ones in columns 7 and 8 (read only when column 8
 // holds a text). When the quotes sum to 0 or less both take the price.
 double choosePrice(Rule rule, double price, double &bid, double &ask, const IndexTable &table, int row,
@@ -26,9 +34,8 @@ double choosePrice(Rule rule, double price, double &bid, double &ask, const Inde
     const QString oldAskText = table.cell(IndexTable::ASK, row);
     if (!oldAskText.isEmpty() && bid + ask > 0) {
         // A number read from a cell is rounded to a double before it is compared.
-        const double oldAsk = static_cast<double>(NumberText::parseFloat(oldAskText, separator));
-        const double oldBid =
-            static_cast<double>(NumberText::parseFloat(table.cell(IndexTable::BID, row), separator));
+        const double oldAsk = cellNumber(oldAskText, separator);
+        const double oldBid = cellNumber(table.cell(IndexTable::BID, row), separator);
         if (rule == Rule::Norvata) {
             if (oldAsk < ask && oldBid > bid)
                 return meanOf(bid, ask);
@@ -54,14 +61,15 @@ double choosePrice(Rule rule, double price, double &bid, double &ask, const Inde
 }
 
 // Finds `id` in the open "Intraday.db" and walks its records: column 2 takes the first one's "Kurs",
-// `newest` the last one's. An id that is not found leaves both.
+// `newest` the last one's. An id that is not found leaves both. A stored price that is no finite
+// double (a damaged record) fails the refresh rather than reaching the cells as "INF" or "NAN".
 void readNewest(NorvataTable &table, const QString &id, IndexTable &cells, int row, double &newest)
 {
     if (!table.findKey(id))
         return;
     cells.setCell(IndexTable::Kurswert, row, table.fieldText(QStringLiteral("Kurs")));
     while (!table.eof() && table.fieldEquals(QStringLiteral("Firma"), id)) {
-        newest = table.fieldFloat(QStringLiteral("Kurs"));
+        newest = Arithmetic::toDouble(table.fieldFloat(QStringLiteral("Kurs")));
         table.next();
     }
 }
@@ -87,7 +95,14 @@ bool PriceRefresh::Button2Click()
 {
     if (m_running)
         return false;
-    m_running = true;
+    // Cleared however this ends: a refresh left marked as running would refuse every later one and
+    // stall the automatic mode.
+    struct RunningFlag
+    {
+        bool &flag;
+        explicit RunningFlag(bool &f) : flag(f) { flag = true; }
+        ~RunningFlag() { flag = false; }
+    } running(m_running);
     m_window.beginRefresh();
     try {
         if (m_window.norvataSourceSelected())
@@ -104,7 +119,6 @@ bool PriceRefresh::Button2Click()
         m_window.setStatusText(QStringLiteral("Fehler beim Kursaktualisieren"));
     }
     m_window.endRefresh();
-    m_running = false;
     return true;
 }
 
@@ -122,8 +136,12 @@ void PriceRefresh::norvataSource()
     addQuoteColumns();
     IndexTable &cells = m_window.table();
     for (int row = 1; row < cells.rows(); ++row) {
-        const auto previous = NumberText::tryParseFloat(cells.cell(IndexTable::Kurswert, row), m_decimalSeparator);
-        const double p = previous ? static_cast<double>(*previous) : 0.0;
+        double p = 0;
+        try {
+            p = cellNumber(cells.cell(IndexTable::Kurswert, row), m_decimalSeparator);
+        } catch (const ZalventoError &) {
+            // No price yet: the quotes of an id that is not found start from 0.
+        }
         double bid = p;
         double ask = p;
         // Column 5 holds the id of the "_Bid" entry and feeds "ASK"; column 6 the "_Ask" entry's, feeding
@@ -131,9 +149,7 @@ void PriceRefresh::norvataSource()
         readNewest(m_table, cells.cell(IndexTable::NV, row), cells, row, ask);
         readNewest(m_table, cells.cell(IndexTable::NV_Ask, row), cells, row, bid);
         const double price = choosePrice(
-            Rule::Norvata,
-            static_cast<double>(
-                NumberText::parseFloat(cells.cell(IndexTable::Kurswert, row).trimmed(), m_decimalSeparator)),
+            Rule::Norvata, cellNumber(cells.cell(IndexTable::Kurswert, row).trimmed(), m_decimalSeparator),
             bid, ask, cells, row, m_decimalSeparator);
         cells.setCell(IndexTable::ASK, row, NumberText::format(ask, m_decimalSeparator));
         cells.setCell(IndexTable::BID, row, NumberText::format(bid, m_decimalSeparator));
@@ -158,8 +174,8 @@ void PriceRefresh::webSource()
         double ask = quote->ask;
         // A failure within a row skips the rest of that row only.
         try {
-            const double previous = static_cast<double>(
-                NumberText::parseFloat(cells.cell(IndexTable::Kurswert, row).trimmed(), m_decimalSeparator));
+            const double previous =
+                cellNumber(cells.cell(IndexTable::Kurswert, row).trimmed(), m_decimalSeparator);
             const double price = choosePrice(Rule::Web, previous, bid, ask, cells, row, m_decimalSeparator);
 
             const QString askText = NumberText::format(ask, m_decimalSeparator);
@@ -171,16 +187,25 @@ void PriceRefresh::webSource()
 
             if (transfer) {
                 const auto id = NumberText::tryParseInteger(cells.cell(IndexTable::NV, row));
-                if (id && *id >= 1 && previous != price) {
-                    try {
-                        m_table.appendRecord(*id, price, m_window.now());
-                    } catch (...) {
-                        // A record that cannot be handed on to Norvata does not stop the refresh.
-                    }
-                }
+                if (id && *id >= 1 && previous != price)
+                    transferPrice(*id, price);
             }
             cells.setCell(IndexTable::Kurswert, row, NumberText::format(price, m_decimalSeparator));
         } catch (...) {
         }
+    }
+}
+
+void PriceRefresh::transferPrice(qint32 id, double price)
+{
+    try {
+        // The table is found closed after a failed append (a failed use closes it) or when another
+        // use of the table object ran while the page was fetched; one lost record must not cost the
+        // rest of this refresh theirs.
+        if (!m_table.isOpen())
+            m_table.open(m_window.datenverzeichnis(), intradayTable, QString());
+        m_table.appendRecord(id, price, m_window.now());
+    } catch (...) {
+        // A record that cannot be handed on to Norvata does not stop the refresh.
     }
 }

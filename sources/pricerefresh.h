@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
-
 #include <functional>
 
 class IndexTable;
@@ -21,7 +20,8 @@ public:
     virtual ~RefreshWindow() = default;
 
     virtual IndexTable &table() = 0;
-    // The highlighted cell write: the cell drawn at once in the colour, then drawn normally again later.
+    // The highlighted cell write: stores the text in the cell of table() and draws that cell at once in
+    // the colour; it is drawn normally again when it is next drawn for any other reason.
     virtual void writeHighlightedCell(int column, int row, const QString &text, Highlight highlight) = 0;
     virtual void setStatusText(const QString &text) = 0;
 
@@ -64,6 +64,7 @@ private:
     void norvataSource();
     void webSource();
     void addQuoteColumns();
+    void transferPrice(qint32 id, double price);
 
     RefreshWindow &m_window;
     NorvataTable &m_table;

@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QValueAxis>
+#include <memory>
 
 namespace {
 
@@ -43,7 +44,8 @@ int countColour(QWidget &widget, QColor colour)
     return count;
 }
 
-// What a distribution chart draws: names, categories, and per bar its values (a set per bar, or a point).
+// What a distribution chart shows: names, categories, and per bar its values (a set per bar, or a
+// point), read from the chart's own series and axes as they are drawn now.
 struct DrawnBars
 {
     QStringList labels;
@@ -58,9 +60,12 @@ DrawnBars drawnBars(const DistributionChart &chart)
 {
     DrawnBars drawn;
     drawn.labels = chart.labels();
-    drawn.categories = chart.categoryAxis()->categories();
-    drawn.maximum = chart.valueAxis()->max();
-    if (auto *bars = qobject_cast<QStackedBarSeries *>(chart.series())) {
+    QChart *shown = chart.chart();
+    drawn.categories =
+        qobject_cast<QBarCategoryAxis *>(shown->axes(Qt::Horizontal).constFirst())->categories();
+    drawn.maximum = qobject_cast<QValueAxis *>(shown->axes(Qt::Vertical).constFirst())->max();
+    QAbstractSeries *series = shown->series().constFirst();
+    if (auto *bars = qobject_cast<QStackedBarSeries *>(series)) {
         for (QBarSet *set : bars->barSets()) {
             QList<qreal> values;
             for (int i = 0; i < set->count(); ++i)
@@ -68,14 +73,21 @@ DrawnBars drawnBars(const DistributionChart &chart)
             drawn.values << values;
             drawn.colours << set->brush().color();
         }
-    } else if (auto *area = qobject_cast<QAreaSeries *>(chart.series())) {
-        for (const QPointF &point : area->upperSeries()->points())
-            drawn.values << QList<qreal>{point.x(), point.y()};
-    } else if (auto *xy = qobject_cast<QXYSeries *>(chart.series())) {
-        for (const QPointF &point : xy->points())
-            drawn.values << QList<qreal>{point.x(), point.y()};
+        return drawn;
     }
+    auto *area = qobject_cast<QAreaSeries *>(series);
+    for (const QPointF &point : (area ? area->upperSeries() : qobject_cast<QXYSeries *>(series))->points())
+        drawn.values << QList<qreal>{point.x(), point.y()};
     return drawn;
+}
+
+std::unique_ptr<DistributionChart> chartOfType(SeriesType type)
+{
+    auto chart = std::make_unique<DistributionChart>();
+    ChartSettings settings = chart->settings();
+    settings.series[0].type = type;
+    chart->applySettings(settings);
+    return chart;
 }
 
 void fill(DistributionChart &chart, const QStringList &names, double scale)
@@ -182,6 +194,7 @@ private slots:
         QTest::newRow("empty and shared names") << shared << shared << SeriesType::Bar;
         QTest::newRow("none left") << forty << QStringList() << SeriesType::Bar;
         QTest::newRow("line, fewer bars") << forty << forty.mid(0, 10) << SeriesType::Line;
+        QTest::newRow("points, new weights") << forty << forty << SeriesType::Points;
         QTest::newRow("area, new weights") << forty << forty << SeriesType::Area;
     }
 
@@ -190,33 +203,25 @@ private slots:
         QFETCH(QStringList, before);
         QFETCH(QStringList, after);
         QFETCH(SeriesType, type);
-        DistributionChart refilled;
-        DistributionChart fresh;
-        for (DistributionChart *chart : {&refilled, &fresh}) {
-            ChartSettings settings = chart->settings();
-            settings.series[0].type = type;
-            chart->applySettings(settings);
-        }
-        fill(refilled, before, 0.5);
-        fill(refilled, after, 2.0);
-        fill(fresh, after, 2.0);
-        QCOMPARE(refilled.barCount(), int(after.size()));
-        QVERIFY(drawnBars(refilled) == drawnBars(fresh));
+        const auto refilled = chartOfType(type);
+        fill(*refilled, before, 0.5);
+        refilled->flush();
+        fill(*refilled, after, 2.0);
+        QCOMPARE(refilled->barCount(), int(after.size()));
+        refilled->flush();
+        const auto fresh = chartOfType(type);
+        fill(*fresh, after, 2.0);
+        fresh->flush();
+        QVERIFY(drawnBars(*refilled) == drawnBars(*fresh));
 
-        // Left to itself, the refill is drawn by the event loop: the chart's own series shows it.
-        fill(refilled, before, 0.5);
-        fill(refilled, after, 3.0);
-        auto countDrawn = [&refilled] {
-            const QAbstractSeries *series = refilled.chart()->series().constFirst();
-            if (auto *bars = qobject_cast<const QStackedBarSeries *>(series))
-                return int(bars->count());
-            if (auto *area = qobject_cast<const QAreaSeries *>(series))
-                return int(area->upperSeries()->count());
-            return int(qobject_cast<const QXYSeries *>(series)->count());
-        };
-        QTRY_COMPARE(countDrawn(), int(after.size()));
-        fill(fresh, after, 3.0);
-        QVERIFY(drawnBars(refilled) == drawnBars(fresh));
+        // Left to itself, the refill is drawn by the event loop.
+        fill(*refilled, before, 0.5);
+        refilled->flush();
+        fill(*refilled, after, 3.0);
+        const auto later = chartOfType(type);
+        fill(*later, after, 3.0);
+        later->flush();
+        QTRY_VERIFY(drawnBars(*refilled) == drawnBars(*later));
     }
 
     void historySeriesAsLaidOut_data()
@@ -405,6 +410,7 @@ private slots:
         chart.resize(600, 500);
         for (int row = 1; row <= 40; ++row)
             chart.addBar(row, row, QStringLiteral("Firma %1").arg(row));
+        chart.flush();
         const QSizeF onScreen = chart.chart()->size();
         QImage page(1000, 700, QImage::Format_RGB32);
         page.fill(Qt::white);
