@@ -5,14 +5,10 @@
 
 void GridCellDelegate::setHighlight(const QModelIndex &cell, const QColor &colour)
 {
-    m_cell = cell;
-    m_colour = colour;
-}
-
-void GridCellDelegate::clearHighlight()
-{
-    m_cell = QPersistentModelIndex();
-    m_colour = Qt::white;
+    if (colour == QColor(Qt::white))
+        m_pending.remove(cell);
+    else
+        m_pending.insert(cell, colour);
 }
 
 QColor GridCellDelegate::lastHighlightDrawn(const QModelIndex &cell) const
@@ -28,17 +24,20 @@ void GridCellDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     normal.displayAlignment = Qt::AlignLeft | Qt::AlignTop;
     QStyledItemDelegate::paint(painter, normal, index);
 
-    if (index != m_cell || m_colour == QColor(Qt::white)) {
+    const auto pending = m_pending.constFind(index);
+    if (pending == m_pending.cend()) {
         m_drawn.remove(index);
         return;
     }
+    const QColor colour = pending.value();
+    m_pending.erase(pending);
     painter->save();
-    painter->fillRect(option.rect, m_colour);
+    painter->fillRect(option.rect, colour);
     painter->setPen(Qt::black);
     painter->setFont(option.font);
     painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop, index.data(Qt::DisplayRole).toString());
     painter->restore();
-    m_drawn.insert(index, m_colour);
+    m_drawn.insert(index, colour);
 }
 
 QWidget *GridCellDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,

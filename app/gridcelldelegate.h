@@ -6,9 +6,11 @@
 
 // Draws the cells of the index table ("StringGrid1DrawCell") and edits them.
 //
-// A cell is drawn the grid's normal way. While a highlighted cell write draws its cell at once, that cell
-// is then filled with the highlight colour and its text drawn in black at the cell's top-left corner,
-// covering the selection colour; the next drawing for any other reason is the normal one again.
+// A cell is drawn the grid's normal way. The drawing that a highlighted cell write asks for fills the cell
+// with the highlight colour and draws its text in black at the cell's top-left corner, covering the
+// selection colour; the next drawing for any other reason is the normal one again. The highlighted
+// drawing happens in the grid's next paint, together with the other cells written meanwhile: a price
+// refresh writes some eighty quote cells in one go, and a paint of its own for each took most of its time.
 // An edit goes straight into the cell's text, keystroke by keystroke.
 class GridCellDelegate : public QStyledItemDelegate
 {
@@ -17,9 +19,8 @@ class GridCellDelegate : public QStyledItemDelegate
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    // `Zellfarbe` for the cell being drawn at once; white (no highlight) otherwise.
+    // Asks for one highlighted drawing of `cell` in `colour` (`Zellfarbe`); white asks for none.
     void setHighlight(const QModelIndex &cell, const QColor &colour);
-    void clearHighlight();
 
     // The colour the cell was last filled with by a highlighted drawing; invalid after a normal one.
     // The window's tests read it, since a screenshot redraws the cell normally.
@@ -31,7 +32,6 @@ public:
                           const QModelIndex &index) const override;
 
 private:
-    QPersistentModelIndex m_cell;
-    QColor m_colour = Qt::white;
+    mutable QHash<QPersistentModelIndex, QColor> m_pending;
     mutable QHash<QPersistentModelIndex, QColor> m_drawn;
 };

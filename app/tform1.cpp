@@ -734,6 +734,11 @@ QByteArray TForm1::fetchQuotePage()
     }
     HttpClient1->ReceiveStream = nullptr;
     setStatusText(QStringLiteral("Received %1 bytes").arg(page.size()));
+    // A server that closed without an answer, reset the connection or cut the page short returns
+    // normally from Get: the refresh would then report success while it kept the old prices.
+    const bool cutShort = HttpClient1->ContentLength >= 0 && page.size() < HttpClient1->ContentLength;
+    if (page.size() == 0 || HttpClient1->requestError() != 0 || cutShort)
+        throw ZalventoError(QStringLiteral("Die Kursseite wurde nicht vollständig übertragen"));
     return page.data();
 }
 
@@ -849,11 +854,15 @@ void TForm1::writeHighlightedCell(int column, int row, const QString &text, cons
 {
     Zellfarbe = colour;
     Grid.setCell(column, row, text);
-    if (row >= 1 && row < Grid.rows() && column < Grid.columns()) {
+    // Only a cell on screen is drawn highlighted: one scrolled away or on a hidden page is drawn the
+    // normal way when it next shows.
+    if (row >= 1 && row < Grid.rows() && column < Grid.columns() && StringGrid1->isVisible()) {
         const QModelIndex cell = Grid.index(row - 1, column);
-        StringGrid1Cells->setHighlight(cell, Zellfarbe);
-        StringGrid1->viewport()->repaint(StringGrid1->visualRect(cell));
-        StringGrid1Cells->clearHighlight();
+        const QRect rect = StringGrid1->visualRect(cell);
+        if (rect.intersects(StringGrid1->viewport()->rect())) {
+            StringGrid1Cells->setHighlight(cell, Zellfarbe);
+            StringGrid1->viewport()->update(rect);
+        }
     }
     Zellfarbe = Qt::white;
 }

@@ -100,10 +100,21 @@ private slots:
         server.waitForFinished();
     }
 
-    void quoteServerAnswering404()
+    // A failed fetch, and a page that did not arrive whole, end the refresh as a failure and leave the
+    // table as it was.
+    void quoteServerFailing_data()
     {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("404") << QByteArray("HTTP/1.0 404 Not Found\r\n\r\nweg");
+        QTest::newRow("closed without an answer") << QByteArray();
+        QTest::newRow("cut short") << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n<td>840400</td>");
+    }
+
+    void quoteServerFailing()
+    {
+        QFETCH(QByteArray, answer);
         FileServer server;
-        server.answer = [](const QByteArray &) { return QByteArray("HTTP/1.0 404 Not Found\r\n\r\nweg"); };
+        server.answer = [answer](const QByteArray &) { return answer; };
         ProgramFolder folder;
         folder.write(QStringLiteral("Dax.txt"), twoComponents);
         folder.writeInfo();
