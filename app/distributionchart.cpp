@@ -74,10 +74,18 @@ void DistributionChart::scheduleRebuild()
     if (m_rebuildPending)
         return;
     m_rebuildPending = true;
+    // A chart on a page that is not shown is drawn when it shows: most calculations happen while the
+    // table or another page is in front.
     QTimer::singleShot(0, this, [this] {
-        if (m_rebuildPending)
+        if (m_rebuildPending && isVisible())
             redraw();
     });
+}
+
+void DistributionChart::showEvent(QShowEvent *event)
+{
+    flush();
+    EditableChart::showEvent(event);
 }
 
 void DistributionChart::flush() const

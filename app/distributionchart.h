@@ -48,6 +48,9 @@ public:
     ChartSettings settings() const override;
     void applySettings(const ChartSettings &settings) override;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     struct Bar
     {

@@ -214,7 +214,10 @@ private slots:
         fresh->flush();
         QVERIFY(drawnBars(*refilled) == drawnBars(*fresh));
 
-        // Left to itself, the refill is drawn by the event loop.
+        // Left to itself, the refill of a chart on screen is drawn by the event loop; a hidden one waits
+        // until it shows.
+        refilled->show();
+        QVERIFY(QTest::qWaitForWindowExposed(refilled.get()));
         fill(*refilled, before, 0.5);
         refilled->flush();
         fill(*refilled, after, 3.0);
