@@ -507,7 +507,6 @@ void TForm1::FormCreate()
         ProgramFiles::resolve(Programmverzeichnis, indexName + QStringLiteral(".txt")));
 
     Norvata_einstellungen();
-    readServerSettings();
 
     setWindowTitle(ProgramFiles::upperCaseAZ(indexName));
     Kurs->setTopic(windowTitle());
@@ -549,6 +548,7 @@ void TForm1::Norvata_einstellungen()
             prepareNorvataSession();
     } catch (const std::exception &) {
     }
+    readServerSettings(settings);
 
     if (NorvataVerfuegbar &&
         !QFileInfo::exists(ProgramFiles::resolve(Datenverzeichnis, QStringLiteral("Intraday.db"))))
@@ -768,11 +768,9 @@ QString TForm1::updateServerHost() const
     return m_updateserver.trimmed().isEmpty() ? IndexFileUpdate::defaultServerHost() : m_updateserver.trimmed();
 }
 
-void TForm1::readServerSettings()
+void TForm1::readServerSettings(const SettingsStore &settings)
 {
     // Outside the settings' guarded block: a missing or mistyped value means the program's own server.
-    SettingsStore settings(m_options.settingsPath);
-    settings.openKey();
     const auto text = [&settings](const QString &name) {
         try {
             return settings.valueExists(name) ? settings.readString(name) : QString();

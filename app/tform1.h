@@ -21,6 +21,7 @@ class ChartPropertiesDialog;
 class DistributionChart;
 class GridCellDelegate;
 class HistoryChart;
+class SettingsStore;
 class THttpClient;
 class LiveLink;
 class QAction;
@@ -232,7 +233,7 @@ private:
     enum class Deferred { Reload, Lookup };
     void whenNoRefreshRuns(Deferred kind, const std::function<void()> &work);
     void runDeferred();
-    void readServerSettings();
+    void readServerSettings(const SettingsStore &settings);
 
     StartOptions m_options;
     bool m_closed = false;
