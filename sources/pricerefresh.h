@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sources/quoteage.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -38,6 +40,9 @@ public:
     // The quote page fetch of the current index: sets "Loading", fetches, sets "Received <n> bytes".
     // Throws when the fetch fails (a status of 400 or more included).
     virtual QByteArray fetchQuotePage() = 0;
+
+    // The quote age of every component after a refresh, in row order (element 0 is row 1).
+    virtual void setQuoteAges(const QuoteAges &) {}
 
     virtual void aktualisieren() = 0;
     virtual QDateTime now() const { return QDateTime::currentDateTime(); }

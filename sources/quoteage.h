@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+
+// The age of one component's quote, as the price refresh last saw it: the feed's time, else the arrival
+// of the page; from Norvata the `Zeit` of the record used. The window draws stale quotes grey and italic
+// and counts them in the status bar; the definition file, the XML file and the live link ignore it.
+struct QuoteAge
+{
+    QDateTime time;     // invalid: the source had no quote for the component ("kein Kurs")
+    bool stale = false; // older than the setting "Kursalter", or no quote at all
+};
+
+// The quote ages of an index, one per component in row order (element 0 is row 1).
+using QuoteAges = QList<QuoteAge>;
