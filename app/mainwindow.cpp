@@ -13,6 +13,9 @@
 #include "core/numbertext.h"
 #include "core/programfiles.h"
 #include "core/valuexmlfile.h"
+#include "shell/indexrecord.h"
+#include "shell/versionnotice.h"
+#include "shell/windowsettings.h"
 #include "core/windows1252.h"
 #include "net/httpclient.h"
 #include "sources/quotepage.h"
@@ -34,6 +37,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -49,8 +53,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-const QString MainWindow::versionTitle = QStringLiteral("NV Zalvento V1.7");
-
 namespace {
 
 // The addresses behind the links of the page "Information".
@@ -58,8 +60,6 @@ const QString operatorSite = QStringLiteral("www.stoxx.com");
 const QString operatorWeightingPage = QStringLiteral("https://www.stoxx.com/index-details?symbol=DAX");
 const QString quoteCentre = QStringLiteral("www.ls-tc.de");
 const QString makerSite = QStringLiteral("www.quenkel.de/zalvento");
-
-const QColor buttonFace(240, 240, 240);
 
 QLabel *label(QWidget *parent, const QString &text, int left, int top)
 {
@@ -95,13 +95,29 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::MouseButtonRelease)
+        // Only the left button opens a link, as everywhere else on the desktop.
+        if (event->type() == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
             m_onClick();
         return QObject::eventFilter(watched, event);
     }
 
 private:
     std::function<void()> m_onClick;
+};
+
+// The settings file as the settings rules read and write it.
+class StoredSettings : public SettingsValues
+{
+public:
+    explicit StoredSettings(SettingsStore &store) : m_store(store) {}
+    bool valueExists(const QString &name) const override { return m_store.valueExists(name); }
+    QString readString(const QString &name) const override { return m_store.readString(name); }
+    qint32 readInteger(const QString &name) const override { return m_store.readInteger(name); }
+    void writeInteger(const QString &name, qint32 value) override { m_store.writeInteger(name, value); }
+
+private:
+    SettingsStore &m_store;
 };
 
 void onClick(QLabel *target, std::function<void()> handler)
@@ -114,7 +130,10 @@ void onClick(QLabel *target, std::function<void()> handler)
 MainWindow::MainWindow(StartOptions options, QWidget *parent)
     : QMainWindow(parent), definition(*this, QLocale::system().decimalPoint().at(0)),
       calculation(*this, definition, *this), norvataTable(QLocale::system().decimalPoint().at(0)),
-      priceRefresh(*this, norvataTable, QLocale::system().decimalPoint().at(0)), m_options(std::move(options))
+      priceRefresh(*this, norvataTable, QLocale::system().decimalPoint().at(0)),
+      automaticTimer([this] { automaticCycle.timeout(); }),
+      automaticCycle(automaticTimer, [this] { refreshPrices(); }, options.automaticPause),
+      m_options(std::move(options)), m_exclusion([this] { return priceRefresh.running(); })
 {
     // The live item is there before the window's first calculation; without a session bus the program
     // runs without it.
@@ -122,7 +141,7 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
     if (!m_options.serviceName.isEmpty())
         liveLink->start(m_options.serviceName);
 
-    setWindowTitle(versionTitle);
+    setWindowTitle(VersionNotice::versionTitle);
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(13);
     setFont(font);
@@ -134,9 +153,7 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
         acceptCookie(Sender, Data, Accept);
     };
 
-    automaticTimer = new QTimer(this);
-    automaticTimer->setInterval(100);
-    connect(automaticTimer, &QTimer::timeout, this, &MainWindow::automaticTick);
+    automaticCycle.modeChanged = [this](bool on) { showAutomaticMode(on); };
 
     buildMenu();
     auto *central = new QWidget(this);
@@ -174,7 +191,7 @@ void MainWindow::buildMenu()
     updateIndexFilesAction = updateMenu->addAction(QStringLiteral("&Index-Dateien"));
 
     quitAction = bar->addAction(QStringLiteral("&Beenden"));
-    connect(quitAction, &QAction::triggered, this, &MainWindow::quit);
+    connect(quitAction, &QAction::triggered, this, &QWidget::close);
     connect(readNorvataIdsAction, &QAction::triggered, this, &MainWindow::readNorvataIds);
     connect(updateIndexFilesAction, &QAction::triggered, this, &MainWindow::updateIndexFiles);
     connect(distributionPropertiesAction, &QAction::triggered, this, &MainWindow::editDistributionChart);
@@ -216,12 +233,14 @@ void MainWindow::buildPanel()
     automaticOnButton = new QToolButton(panel);
     automaticOnButton->setGeometry(176, 40, 23, 22);
     automaticOnButton->setIcon(LightBulbs::unlit());
-    automaticOnButton->setToolTip(QStringLiteral("Automatik einschalten"));
+    automaticOnButton->setToolTip(QStringLiteral("Automatische Aktualisierung einschalten"));
+    automaticOnButton->setAccessibleName(automaticOnButton->toolTip());
     automaticOnButton->setAutoRaise(true);
     automaticOffButton = new QToolButton(panel);
     automaticOffButton->setGeometry(176, 40, 23, 22);
     automaticOffButton->setIcon(LightBulbs::lit());
-    automaticOffButton->setToolTip(QStringLiteral("Automatik ausschalten"));
+    automaticOffButton->setToolTip(QStringLiteral("Automatische Aktualisierung ausschalten"));
+    automaticOffButton->setAccessibleName(automaticOffButton->toolTip());
     automaticOffButton->setAutoRaise(true);
     automaticOffButton->hide();
     connect(automaticOnButton, &QToolButton::clicked, this, &MainWindow::switchAutomaticOn);
@@ -329,23 +348,30 @@ void MainWindow::buildPages()
 
 void MainWindow::buildInformationPage(QWidget *page)
 {
-    informationText = new QPlainTextEdit(page);
+    // The text fills the page's width above the links, whatever the window's size.
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    informationText = new QPlainTextEdit;
     informationText->setReadOnly(true);
     informationText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    informationText->setGeometry(0, 0, 692, 233);
+    informationText->setFixedHeight(233);
+    layout->addWidget(informationText);
+    auto *links = new QWidget;
+    links->setMinimumHeight(80);
+    layout->addWidget(links, 1);
 
-    linksHeading = label(page, QStringLiteral("Wichtig Webseiten für das Programm"), 16, 240);
+    linksHeading = label(links, QStringLiteral("Wichtig Webseiten für das Programm"), 16, 7);
     QFont underlined = linksHeading->font();
     underlined.setUnderline(true);
     linksHeading->setFont(underlined);
     linksHeading->adjustSize();
 
-    operatorSiteLink = linkLabel(page, operatorSite, 16, 256);
-    operatorSiteNote = label(page, QStringLiteral("die akt. Zusammensetzung der Indizes"), 216, 256);
-    quoteCentreLink = linkLabel(page, quoteCentre, 16, 272);
-    quoteCentreNote = label(page, QStringLiteral("Link zu den Internetdaten für die Berechnung"), 216, 272);
-    makerSiteLink = linkLabel(page, makerSite, 16, 288);
-    makerSiteNote = label(page, QStringLiteral("aktuellen Versionen und weitere Programme z.B. Norvata"), 216, 288);
+    operatorSiteLink = linkLabel(links, operatorSite, 16, 23);
+    operatorSiteNote = label(links, QStringLiteral("die akt. Zusammensetzung der Indizes"), 216, 23);
+    quoteCentreLink = linkLabel(links, quoteCentre, 16, 39);
+    quoteCentreNote = label(links, QStringLiteral("Link zu den Internetdaten für die Berechnung"), 216, 39);
+    makerSiteLink = linkLabel(links, makerSite, 16, 55);
+    makerSiteNote = label(links, QStringLiteral("aktuellen Versionen und weitere Programme z.B. Norvata"), 216, 55);
     onClick(operatorSiteLink, [this] { openOperatorWeightingPage(); });
     onClick(quoteCentreLink, [this] { openLinkOf(quoteCentreLink); });
     onClick(makerSiteLink, [this] { openLinkOf(makerSiteLink); });
@@ -375,7 +401,7 @@ void MainWindow::setSourceIndex(int index)
 
 bool MainWindow::automaticMode() const
 {
-    return !automaticOffButton->isHidden();
+    return automaticCycle.isOn();
 }
 
 QString MainWindow::statusText() const
@@ -429,7 +455,8 @@ void MainWindow::setValueColour(ValueColour colour)
     QPalette palette = valueLabel->palette();
     switch (colour) {
     case ValueColour::ButtonFace:
-        palette.setColor(QPalette::Window, buttonFace);
+        // The theme's button face, so that a dark or high-contrast theme keeps the value readable.
+        palette.setColor(QPalette::Window, panel->palette().color(QPalette::Button));
         break;
     case ValueColour::Red:
         palette.setColor(QPalette::Window, QColor(255, 0, 0));
@@ -462,19 +489,9 @@ void MainWindow::addHistoryPoint(HistorySeries series, double value)
 
 void MainWindow::appendIndexRecord(double value)
 {
-    if (!norvataAvailable || !automaticMode() || definition.IndexFirma == 0 || !recordIndexValueAction->isChecked())
-        return;
-    // A web refresh waiting for its page may hold the table open for its transfer: that record is
-    // skipped rather than written into the middle of the refresh's use.
-    if (norvataTable.isOpen())
-        return;
-    try {
-        norvataTable.open(m_dataFolder, QStringLiteral("Intraday.db"), QString());
-        norvataTable.appendRecord(definition.IndexFirma, value, QDateTime::currentDateTime());
-        norvataTable.close();
-    } catch (...) {
-        norvataTable.close();
-    }
+    writeIndexRecord(norvataTable, m_dataFolder,
+                     {norvataAvailable, automaticMode(), definition.IndexFirma, recordIndexValueAction->isChecked()},
+                     value, QDateTime::currentDateTime());
 }
 
 void MainWindow::clearBars()
@@ -502,9 +519,17 @@ void MainWindow::startUp()
     highlightColour = Qt::white;
     m_programFolder = ProgramFiles::programDirectoryOf(m_options.executablePath);
 
+    // The shutdown writes the table to the file of the index this sequence ran for (a deferred change of
+    // the choice has not run yet), except to a damaged file that the table's rows never came from.
     const QString indexName = indexChoice->currentText();
-    definition.load(
-        ProgramFiles::resolve(m_programFolder, indexName + QStringLiteral(".txt")));
+    loadedIndexName = indexName;
+    m_definitionDamaged = false;
+    try {
+        definition.load(ProgramFiles::resolve(m_programFolder, indexName + QStringLiteral(".txt")));
+    } catch (const ConversionError &) {
+        m_definitionDamaged = true;
+        throw;
+    }
 
     applySettings();
 
@@ -521,38 +546,23 @@ void MainWindow::startUp()
 void MainWindow::applySettings()
 {
     m_programFolder = ProgramFiles::programDirectoryOf(m_options.executablePath);
-    norvataAvailable = true;
+    SettingsStore store(m_options.settingsPath);
+    store.openKey();
+    const WindowSettings settings = readWindowSettings(StoredSettings(store), m_programFolder,
+        [this](const QString &dataFolder) { norvataTable.prepareSession(dataFolder); });
 
-    SettingsStore settings(m_options.settingsPath);
-    settings.openKey();
+    m_dataFolder = settings.dataFolder;
+    norvataAvailable = settings.norvataAvailable;
+    if (settings.recordIndexValue)
+        recordIndexValueAction->setChecked(*settings.recordIndexValue);
+    if (settings.transferWebPrices)
+        transferWebPricesAction->setChecked(*settings.transferWebPrices);
+    if (settings.source)
+        setSourceIndex(*settings.source);
+    resize(settings.width.value_or(width()), settings.height.value_or(height()));
+    m_kursserver = settings.quoteServer;
+    m_updateserver = settings.updateServer;
 
-    // One guarded block: the first error, such as a value of the wrong type, ends it silently.
-    try {
-        m_dataFolder = m_programFolder;
-        if (settings.valueExists(QStringLiteral("Datenpath")))
-            m_dataFolder = settings.readString(QStringLiteral("Datenpath"));
-        else
-            norvataAvailable = false;
-        if (settings.valueExists(QStringLiteral("IndexEintragen")))
-            recordIndexValueAction->setChecked(settings.readInteger(QStringLiteral("IndexEintragen")) != 0);
-        if (settings.valueExists(QStringLiteral("IndexKurseeintragen")))
-            transferWebPricesAction->setChecked(settings.readInteger(QStringLiteral("IndexKurseeintragen")) !=
-                                                0);
-        if (settings.valueExists(QStringLiteral("IndexQuelle")))
-            setSourceIndex(settings.readInteger(QStringLiteral("IndexQuelle")));
-        if (settings.valueExists(QStringLiteral("Indexwidth")))
-            resize(settings.readInteger(QStringLiteral("Indexwidth")), height());
-        if (settings.valueExists(QStringLiteral("Indexheight")))
-            resize(width(), settings.readInteger(QStringLiteral("Indexheight")));
-        if (norvataAvailable)
-            prepareNorvataSession();
-    } catch (const std::exception &) {
-    }
-    readServerSettings(settings);
-
-    if (norvataAvailable &&
-        !QFileInfo::exists(ProgramFiles::resolve(m_dataFolder, QStringLiteral("Intraday.db"))))
-        norvataAvailable = false;
     norvataMenu->setEnabled(norvataAvailable);
     norvataMenu->menuAction()->setEnabled(norvataAvailable);
     if (!norvataAvailable) {
@@ -561,22 +571,12 @@ void MainWindow::applySettings()
     }
 }
 
-void MainWindow::prepareNorvataSession()
-{
-    norvataTable.prepareSession(m_dataFolder);
-}
-
 void MainWindow::loadInformation()
 {
-    const QString path = ProgramFiles::resolve(m_programFolder, QStringLiteral("Info.txt"));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw FileError(QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(path));
-    informationText->setPlainText(Windows1252::decode(file.readAll()));
-    const QString firstLine = informationText->document()->firstBlock().text();
+    informationText->setPlainText(VersionNotice::readInformation(m_programFolder));
     QPalette palette = makerSiteNote->palette();
-    if (firstLine != versionTitle) {
-        makerSiteNote->setText(QStringLiteral("Einen neue Programmversion ist verfügbar!!"));
+    if (VersionNotice::announcesOtherVersion(informationText->toPlainText())) {
+        makerSiteNote->setText(VersionNotice::noticeText);
         makerSiteNote->adjustSize();
         palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
     } else {
@@ -588,17 +588,14 @@ void MainWindow::loadInformation()
 void MainWindow::writeBack()
 {
     try {
-        definition.save(
-            ProgramFiles::resolve(m_programFolder, indexChoice->currentText() + QStringLiteral(".txt")));
-        SettingsStore settings(m_options.settingsPath);
-        settings.openKey();
-        settings.writeInteger(QStringLiteral("IndexEintragen"), recordIndexValueAction->isChecked() ? 1 : 0);
-        settings.writeInteger(QStringLiteral("IndexKurseeintragen"),
-                              transferWebPricesAction->isChecked() ? 1 : 0);
-        settings.writeInteger(QStringLiteral("IndexQuelle"), sourceIndex());
-        settings.writeInteger(QStringLiteral("Indexwidth"), width());
-        settings.writeInteger(QStringLiteral("Indexheight"), height());
-        settings.save();
+        if (!m_definitionDamaged)
+            definition.save(ProgramFiles::resolve(m_programFolder, loadedIndexName + QStringLiteral(".txt")));
+        SettingsStore store(m_options.settingsPath);
+        store.openKey();
+        StoredSettings settings(store);
+        storeWindowChoices(settings, {recordIndexValueAction->isChecked(), transferWebPricesAction->isChecked(),
+                                      sourceIndex(), width(), height()});
+        store.save();
     } catch (const std::exception &) {
         Messages::show(QStringLiteral("Konnte Datei nicht schreiben"));
     }
@@ -606,8 +603,10 @@ void MainWindow::writeBack()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!m_closed) {
-        m_closed = true;
+    // A refresh waiting for its page runs to its end afterwards; nothing that waited for it runs then.
+    if (!m_exclusion.closed()) {
+        m_exclusion.close();
+        automaticCycle.switchOff();
         writeBack();
     }
     event->accept();
@@ -618,33 +617,18 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::indexChoiceChanged()
 {
-    whenNoRefreshRuns(Deferred::Reload, [this] { Messages::guarded([this] { startUp(); }); });
+    m_exclusion.whenNoRefreshRuns(RefreshExclusion::Work::Reload,
+                                  [this] { Messages::guarded([this] { startUp(); }); });
 }
 
-void MainWindow::whenNoRefreshRuns(Deferred kind, const std::function<void()> &work)
+void MainWindow::runStartUp()
 {
-    if (!priceRefresh.running()) {
-        work();
-        return;
-    }
-    for (auto &waiting : m_deferred) {
-        if (waiting.first == kind) {
-            waiting.second = work;
-            return;
-        }
-    }
-    m_deferred.append({kind, work});
-}
-
-void MainWindow::runDeferred()
-{
-    while (!m_deferred.isEmpty() && !priceRefresh.running())
-        m_deferred.takeFirst().second();
+    m_exclusion.whenNoRefreshRuns(RefreshExclusion::Work::Reload, [this] { startUp(); });
 }
 
 void MainWindow::readNorvataIds()
 {
-    whenNoRefreshRuns(Deferred::Lookup, [this] {
+    m_exclusion.whenNoRefreshRuns(RefreshExclusion::Work::Lookup, [this] {
         lookUpNorvataIds(norvataTable, m_dataFolder, indexChoice->currentText(), *this, definition);
     });
 }
@@ -682,10 +666,8 @@ void MainWindow::refreshPrices()
 {
     // The web source needs the client: while the index file update (or anything else) uses it, the
     // refresh is refused before it touches anything.
-    if (!norvataSourceSelected() && (httpClient->busy() || (indexFileUpdate && indexFileUpdate->running())))
-        return;
-    priceRefresh.run();
-    runDeferred();
+    const bool clientBusy = httpClient->busy() || (indexFileUpdate && indexFileUpdate->running());
+    m_exclusion.refresh(!norvataSourceSelected(), clientBusy, [this] { priceRefresh.run(); });
 }
 
 void MainWindow::beginRefresh()
@@ -763,20 +745,6 @@ QString MainWindow::updateServerHost() const
     return m_updateserver.trimmed().isEmpty() ? IndexFileUpdate::defaultServerHost() : m_updateserver.trimmed();
 }
 
-void MainWindow::readServerSettings(const SettingsStore &settings)
-{
-    // Outside the settings' guarded block: a missing or mistyped value means the program's own server.
-    const auto text = [&settings](const QString &name) {
-        try {
-            return settings.valueExists(name) ? settings.readString(name) : QString();
-        } catch (const SettingsTypeError &) {
-            return QString();
-        }
-    };
-    m_kursserver = text(QStringLiteral("Kursserver"));
-    m_updateserver = text(QStringLiteral("Updateserver"));
-}
-
 void MainWindow::referenzkursEdited()
 {
     definition.referenzkursEdited(referenzkursEdit->text());
@@ -789,28 +757,18 @@ void MainWindow::indexFirmaEdited()
 
 void MainWindow::switchAutomaticOn()
 {
-    automaticOnButton->hide();
-    automaticOffButton->show();
-    automaticTimer->start();
+    automaticCycle.switchOn();
+}
+
+void MainWindow::showAutomaticMode(bool on)
+{
+    automaticOnButton->setHidden(on);
+    automaticOffButton->setVisible(on);
 }
 
 void MainWindow::switchAutomaticOff()
 {
-    automaticOffButton->hide();
-    automaticOnButton->show();
-    automaticTimer->stop();
-}
-
-void MainWindow::automaticTick()
-{
-    automaticTimer->stop();
-    // A tick that arrives while a refresh waits for its page (started by the button, or before the mode
-    // was switched off and on) is skipped; the cycle goes on from this tick.
-    if (!priceRefresh.running())
-        refreshPrices();
-    automaticTimer->setInterval(automaticMode() ? m_options.automaticPause : 100);
-    if (automaticMode())
-        automaticTimer->start();
+    automaticCycle.switchOff();
 }
 
 void MainWindow::openLinkOf(const QLabel *clicked)
@@ -821,11 +779,6 @@ void MainWindow::openLinkOf(const QLabel *clicked)
 void MainWindow::openOperatorWeightingPage()
 {
     QDesktopServices::openUrl(QUrl(operatorWeightingPage));
-}
-
-void MainWindow::quit()
-{
-    close();
 }
 
 void MainWindow::writeHighlightedCell(int column, int row, const QString &text, Highlight highlight)

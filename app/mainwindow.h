@@ -8,6 +8,8 @@
 #include "net/indexfileupdate.h"
 #include "sources/norvatatable.h"
 #include "sources/pricerefresh.h"
+#include "shell/automaticrefresh.h"
+#include "shell/refreshexclusion.h"
 
 #include <QColor>
 #include <QMainWindow>
@@ -21,7 +23,6 @@ class ChartPropertiesDialog;
 class DistributionChart;
 class GridCellDelegate;
 class HistoryChart;
-class SettingsStore;
 class THttpClient;
 class LiveLink;
 class QAction;
@@ -39,7 +40,6 @@ class QSpinBox;
 class QStatusBar;
 class QTabWidget;
 class QTableView;
-class QTimer;
 class QToolButton;
 
 // How the program was started: what decides the program directory, the command line and the settings file.
@@ -53,9 +53,10 @@ struct StartOptions
     int automaticPause = 5000; // ms from the end of one automatic refresh to the next; shorter in tests
 };
 
-// The program's one window. Its fields are its elements, named by kind and number as the users' manuals
-// and the settings know them; its handlers are element plus event. The work behind the handlers lives
-// below app/ and reaches the window through IndexWindow and IndexPublication.
+// The program's one window: its elements, their layout and their wiring to the operations. The rules
+// behind them live below app/ (the index logic in core/, the refresh and lookup in sources/, the web access
+// in net/, the settings, the automatic cycle and one refresh at a time in shell/) and reach the window
+// through the small interfaces it implements.
 class MainWindow : public QMainWindow,
                public IndexWindow,
                public IndexPublication,
@@ -65,14 +66,14 @@ class MainWindow : public QMainWindow,
     Q_OBJECT
 
 public:
-    static const QString versionTitle; // "NV Zalvento V1.7"
-
     explicit MainWindow(StartOptions options, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // State set by the start-up sequence.
     bool norvataAvailable = false;
     QColor highlightColour = Qt::white;
+    // The index the start-up sequence last ran for: the shutdown writes the table to its file.
+    QString loadedIndexName;
 
     IndexTable indexTable;
     IndexDefinition definition;
@@ -137,7 +138,9 @@ public:
     QLabel *makerSiteNote = nullptr;
     QLabel *makerSiteLink = nullptr;
 
-    QTimer *automaticTimer = nullptr;
+    // The automatic mode: its precise timer and its cycle.
+    PreciseRefreshTimer automaticTimer;
+    AutomaticRefresh automaticCycle;
 
     // The source choice "Einlese-Quelle": 0 "Norvata", 1 "Internet", -1 none marked.
     int sourceIndex() const;
@@ -149,6 +152,7 @@ public:
 
     // The start-up sequence; also the program's reload.
     void startUp();
+    // Reads the settings into the elements and decides whether the Norvata database can be used.
     void applySettings();
     // The shutdown: the definition file, then the settings; "Konnte Datei nicht schreiben" on failure.
     void writeBack();
@@ -160,10 +164,8 @@ public:
     void indexFirmaEdited();
     void switchAutomaticOn();
     void switchAutomaticOff();
-    void automaticTick();
     void openLinkOf(const QLabel *clicked);
     void openOperatorWeightingPage();
-    void quit();
     void readNorvataIds();
     void updateIndexFiles();
     void acceptCookie(QObject *Sender, const QString &Data, bool &Accept);
@@ -206,7 +208,7 @@ public:
 
     // UpdateWindow
     QString programDirectory() const override { return m_programFolder; }
-    void runStartUp() override { startUp(); }
+    void runStartUp() override;
 
     // The quote and download servers: the program's own, or the settings values "Kursserver" and
     // "Updateserver" read by the start-up sequence.
@@ -223,20 +225,13 @@ private:
     void buildInformationPage(QWidget *page);
     void loadInformation();
     void clearHistory();
-    void prepareNorvataSession();
-    // Runs `work` now, or, while a price refresh waits for its page, once it has ended: what changes the
-    // index table or uses the Norvata table must not interleave with it. A later request of the same
-    // kind replaces a waiting one.
-    enum class Deferred { Reload, Lookup };
-    void whenNoRefreshRuns(Deferred kind, const std::function<void()> &work);
-    void runDeferred();
-    void readServerSettings(const SettingsStore &settings);
+    void showAutomaticMode(bool on);
 
     StartOptions m_options;
     QString m_programFolder;
     QString m_dataFolder;
-    bool m_closed = false;
-    QList<QPair<Deferred, std::function<void()>>> m_deferred;
+    bool m_definitionDamaged = false;
+    RefreshExclusion m_exclusion;
     QString m_kursserver;
     QString m_updateserver;
 };

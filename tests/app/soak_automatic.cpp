@@ -263,7 +263,7 @@ private slots:
         stallGuard.stop();
         // The last refresh returns to its tick once this loop is left; it must leave the mode off.
         QTRY_VERIFY(!form.priceRefresh.running());
-        QVERIFY(!form.automaticTimer->isActive());
+        QVERIFY(!form.automaticTimer.isActive());
 
         const long rssAtEnd = residentKb();
         const int historyAtEnd = form.historyPoints();

@@ -52,18 +52,18 @@ private slots:
         folder.writeDefinition();
         folder.writeInfo();
         Window form(quickOptions(folder));
-        QCOMPARE(form.automaticTimer->interval(), 100);
-        QVERIFY(!form.automaticTimer->isActive());
+        QCOMPARE(form.automaticCycle.interval(), 100);
+        QVERIFY(!form.automaticTimer.isActive());
         form.switchAutomaticOn();
         QVERIFY(form.automaticOnButton->isHidden());
         QVERIFY(!form.automaticOffButton->isHidden());
-        QVERIFY(form.automaticTimer->isActive());
-        QCOMPARE(form.automaticTimer->interval(), 100);
+        QVERIFY(form.automaticTimer.isActive());
+        QCOMPARE(form.automaticCycle.interval(), 100);
         QTRY_COMPARE(form.fetches, 1);
         // A failed refresh does not end the mode: the next follows the refreshPause after it.
         QCOMPARE(form.statusText(), QStringLiteral("Fehler beim Kursaktualisieren"));
-        QCOMPARE(form.automaticTimer->interval(), refreshPause);
-        QVERIFY(form.automaticTimer->isActive());
+        QCOMPARE(form.automaticCycle.interval(), refreshPause);
+        QVERIFY(form.automaticTimer.isActive());
         QTRY_COMPARE_WITH_TIMEOUT(form.fetches, 3, 5000);
     }
 
@@ -76,10 +76,10 @@ private slots:
         form.switchAutomaticOn();
         QTRY_COMPARE(form.fetches, 1);
         form.switchAutomaticOff();
-        QVERIFY(!form.automaticTimer->isActive());
-        QCOMPARE(form.automaticTimer->interval(), refreshPause);
+        QVERIFY(!form.automaticTimer.isActive());
+        QCOMPARE(form.automaticCycle.interval(), refreshPause);
         form.switchAutomaticOn();
-        QCOMPARE(form.automaticTimer->interval(), refreshPause);
+        QCOMPARE(form.automaticCycle.interval(), refreshPause);
         QTRY_COMPARE_WITH_TIMEOUT(form.fetches, 2, 5000);
     }
 
@@ -93,8 +93,8 @@ private slots:
         form.switchAutomaticOn();
         QTRY_COMPARE(form.fetches, 1);
         QVERIFY(!form.automaticMode());
-        QVERIFY(!form.automaticTimer->isActive());
-        QCOMPARE(form.automaticTimer->interval(), 100);
+        QVERIFY(!form.automaticTimer.isActive());
+        QCOMPARE(form.automaticCycle.interval(), 100);
         QTest::qWait(2 * refreshPause);
         QCOMPARE(form.fetches, 1);
         QVERIFY(form.refreshButton->isEnabled());
@@ -115,7 +115,7 @@ private slots:
         form.switchAutomaticOn();
         QTRY_COMPARE(form.fetches, 1);
         QVERIFY(form.automaticMode());
-        QVERIFY(form.automaticTimer->isActive());
+        QVERIFY(form.automaticTimer.isActive());
         QTRY_COMPARE_WITH_TIMEOUT(form.fetches, 2, 5000);
     }
 

@@ -1,4 +1,5 @@
 #include "programfolder.h"
+#include "shell/versionnotice.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -185,7 +186,7 @@ private slots:
         folder.writeInfo();
         MainWindow form(folder.options(arguments));
         QCOMPARE(form.automaticMode(), on);
-        QCOMPARE(form.automaticTimer->isActive(), on);
+        QCOMPARE(form.automaticTimer.isActive(), on);
     }
 
     void badDefinitionEndsTheSequence()
@@ -196,7 +197,7 @@ private slots:
         folder.writeSettings({folder.norvataSettingsLine()});
         MainWindow form(folder.options({"/A"}));
         QCOMPARE(folder.messages, QStringList{"'neun' ist kein gültiger Gleitkommawert."});
-        QCOMPARE(form.windowTitle(), MainWindow::versionTitle);
+        QCOMPARE(form.windowTitle(), VersionNotice::versionTitle);
         QVERIFY(!form.norvataAvailable);
         QVERIFY(form.norvataMenu->isEnabled());
         QCOMPARE(form.sourceIndex(), 0);

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QTimer>
+
+#include <functional>
+
+// The single-shot timer of the automatic mode. start() begins counting `milliseconds` afresh (also while
+// it already counts); stop() discards what was counted. When the time has elapsed the binding calls
+// AutomaticRefresh::timeout() once.
+class RefreshTimer
+{
+public:
+    virtual ~RefreshTimer() = default;
+    virtual void start(int milliseconds) = 0;
+    virtual void stop() = 0;
+    virtual bool isActive() const = 0;
+};
+
+// The automatic mode: refreshes the prices again and again, `pause` milliseconds from the end of one
+// refresh to the start of the next, while it is switched on.
+//
+// States: Off; Waiting (on, the timer counts); Refreshing with the mode on or off (a tick's refresh runs;
+// the mode may be switched meanwhile, because the refresh handles window events while it waits).
+// The timer's interval carries over: 100 ms until the first tick and after a tick that ended with the
+// mode off, `pause` after a tick that ended with it on. Switching on starts the timer with the interval
+// it holds; switching on while on changes nothing. Switching off stops the timer and keeps the interval.
+class AutomaticRefresh
+{
+public:
+    enum class State { Off, Waiting, RefreshingOn, RefreshingOff };
+    static constexpr int firstInterval = 100;
+
+    // `refresh` runs one price refresh to its end (or returns at once when it is refused).
+    AutomaticRefresh(RefreshTimer &timer, std::function<void()> refresh, int pause = 5000);
+
+    void switchOn();
+    void switchOff();
+    // The timer's time elapsed: one refresh, then the next wait while the mode is on. A tick that arrives
+    // while a tick's refresh still runs (the mode was switched off and on meanwhile) runs no refresh of
+    // its own; the cycle goes on from it.
+    void timeout();
+
+    bool isOn() const { return m_on; }
+    State state() const;
+    int interval() const { return m_interval; }
+
+    // Called after every change of the mode, with the new mode (the window swaps its light bulbs).
+    std::function<void(bool on)> modeChanged;
+
+private:
+    void endTick();
+
+    RefreshTimer &m_timer;
+    std::function<void()> m_refresh;
+    int m_pause;
+    int m_interval = firstInterval;
+    bool m_on = false;
+    int m_ticksRunning = 0;
+};
+
+// The real timer: a precise Qt timer, so that the intervals hold to the millisecond rather than within
+// a coarse timer's 5 % slack.
+class PreciseRefreshTimer : public RefreshTimer
+{
+public:
+    explicit PreciseRefreshTimer(std::function<void()> elapsed);
+    void start(int milliseconds) override;
+    void stop() override;
+    bool isActive() const override { return m_timer.isActive(); }
+
+private:
+    QTimer m_timer;
+};
