@@ -18,10 +18,10 @@
 #include "shell/windowsettings.h"
 #include "core/windows1252.h"
 #include "net/httpclient.h"
+#include "net/pagefetch.h"
 #include "sources/quotepage.h"
 #include "sources/identifierlookup.h"
 
-#include <QBuffer>
 #include <QButtonGroup>
 #include <QApplication>
 #include <QCloseEvent>
@@ -694,29 +694,9 @@ bool MainWindow::transferEnabled() const
 
 QByteArray MainWindow::fetchQuotePage()
 {
-    // The client's properties belong to a running request: test before touching any of them.
-    if (httpClient->busy())
-        throw EHttpException(QStringLiteral("HTTP component is busy"), THttpClient::ErrorBusy);
-    httpClient->URL = QuotePage::addressOf(quoteServerHost(), indexChoice->currentText());
-    QBuffer page;
-    page.open(QIODevice::WriteOnly);
-    httpClient->ReceiveStream = &page;
-    setStatusText(QStringLiteral("Loading"));
-    httpClient->Cookie.clear();
-    try {
-        httpClient->Get();
-    } catch (...) {
-        httpClient->ReceiveStream = nullptr;
-        throw;
-    }
-    httpClient->ReceiveStream = nullptr;
-    setStatusText(QStringLiteral("Received %1 bytes").arg(page.size()));
-    // A server that closed without an answer, reset the connection or cut the page short returns
-    // normally from Get: the refresh would then report success while it kept the old prices.
-    const bool cutShort = httpClient->ContentLength >= 0 && page.size() < httpClient->ContentLength;
-    if (page.size() == 0 || httpClient->requestError() != 0 || cutShort)
-        throw ZalventoError(QStringLiteral("Die Kursseite wurde nicht vollständig übertragen"));
-    return page.data();
+    return fetchPage(*httpClient, QuotePage::addressOf(quoteServerHost(), indexChoice->currentText()),
+                     QStringLiteral("Die Kursseite wurde nicht vollständig übertragen"),
+                     [this](const QString &text) { setStatusText(text); });
 }
 
 void MainWindow::acceptCookie(QObject *Sender, const QString &Data, bool &Accept)

@@ -1,5 +1,7 @@
 #include "net/httpclient.h"
 
+#include "net/completeresponse.h"
+
 #include "core/numbertext.h"
 #include "core/windows1252.h"
 #include "net/httpurl.h"
@@ -61,6 +63,7 @@ void THttpClient::Get()
 
     m_headerLines.clear();
     m_requestError = 0;
+    m_headerEnded = false;
     m_closedHandler = &THttpClient::sessionClosed;
     ++m_serial;
     m_readyPosted = false;
@@ -107,6 +110,8 @@ void THttpClient::setState(THttpState state)
     if (m_state == state)
         return;
     m_state = state;
+    if (state == THttpState::ReadingBody)
+        m_headerEnded = true;
     if (OnStateChange)
         OnStateChange(this);
 }
@@ -579,4 +584,16 @@ void THttpClient::fireSendEnd()
 {
     if (OnSendEnd)
         OnSendEnd(this);
+}
+
+bool THttpClient::responseComplete() const
+{
+    ResponseEnd end;
+    end.headerEnded = m_headerEnded;
+    end.statusCode = StatusCode;
+    end.contentLength = ContentLength;
+    end.bodyBytes = m_received;
+    end.orderlyClose = m_requestError == 0;
+    end.bodyStored = m_requestError != ErrorStreamWrite;
+    return isCompleteResponse(end);
 }

@@ -129,6 +129,8 @@ public:
     // The failure number of the last request: 0 when none, a Windows Sockets number, or one of the
     // Error... numbers above. A normal return with a number other than 0 means an incomplete document.
     quint16 requestError() const { return m_requestError; }
+    // Whether the last request's response arrived whole, by the one rule of isCompleteResponse().
+    bool responseComplete() const;
     // Body bytes received by the last request.
     qint64 receivedBytes() const { return m_received; }
     // Every header line received by the last request, status lines included.
@@ -198,6 +200,7 @@ private:
     bool m_relocating = false;
     int m_relocations = 0;
     quint16 m_requestError = 0;
+    bool m_headerEnded = false;
     QStringList m_headerLines;
     QStringList m_authenticate;
     QString m_acceptRanges;

@@ -52,15 +52,6 @@ private:
     THttpClient &m_client;
 };
 
-bool complete(const THttpClient &client)
-{
-    if (client.requestError() != 0)
-        return false;
-    if (client.StatusCode <= 0 || client.StatusCode >= 400)
-        return false;
-    return client.ContentLength < 0 || client.receivedBytes() == client.ContentLength;
-}
-
 } // namespace
 
 QString IndexFileUpdate::defaultServerHost()
@@ -102,7 +93,7 @@ void IndexFileUpdate::download(const QString &path, const QString &localName)
         m_client.Cookie.clear();
         m_client.Get();
     }
-    if (!complete(m_client))
+    if (!m_client.responseComplete())
         throw ZalventoError(QStringLiteral("Die Datei %1 wurde nicht vollständig übertragen").arg(target));
     if (!file.commit())
         throw FileError(QStringLiteral("Datei %1 kann nicht erstellt werden").arg(target));

@@ -90,6 +90,8 @@ private slots:
     void silentServersTimeOut_data();
     void silentServersTimeOut();
     void resetMidBody();
+    void responseComplete_data();
+    void responseComplete();
     void eventsInOrder();
     void failedStreamWriteAborts();
 };
@@ -469,6 +471,34 @@ void TestHttpClient::resetMidBody()
     QCOMPARE(client.receivedBytes(), outcome.body.size());
     QCOMPARE(client.requestError(), quint16(10054));
     QCOMPARE(client.State(), THttpState::Ready);
+}
+
+void TestHttpClient::responseComplete_data()
+{
+    QTest::addColumn<ScriptedServer::Script>("script");
+    QTest::addColumn<bool>("complete");
+    const QByteArray whole = "HTTP/1.0 200 OK\r\nContent-Length: 5013\r\n\r\n" + QByteArray(5013, 'q');
+    const QByteArray unsized = "HTTP/1.0 200 OK\r\n\r\n" + QByteArray(5013, 'q');
+    using Script = ScriptedServer::Script;
+    QTest::newRow("whole length, then reset") << Script().waitRequest().send(whole).pause(50).reset() << true;
+    QTest::newRow("whole length, then close") << Script().waitRequest().send(whole).close() << true;
+    QTest::newRow("short of the length, then close")
+        << Script().waitRequest().send(whole.chopped(1)).close() << false;
+    QTest::newRow("no length, close") << Script().waitRequest().send(unsized).close() << true;
+    QTest::newRow("no length, reset") << Script().waitRequest().send(unsized).pause(50).reset() << false;
+    QTest::newRow("header cut off") << Script().waitRequest().send("HTTP/1.0 200 OK\r\nServer: x\r\n").close()
+                                    << false;
+}
+
+void TestHttpClient::responseComplete()
+{
+    QFETCH(ScriptedServer::Script, script);
+    QFETCH(bool, complete);
+    ScriptedServer server;
+    server.addScript(script);
+    THttpClient client;
+    QVERIFY(!fetch(client, urlOf(server)).raised);
+    QCOMPARE(client.responseComplete(), complete);
 }
 
 void TestHttpClient::eventsInOrder()
