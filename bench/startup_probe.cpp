@@ -34,7 +34,8 @@ protected:
         if (event->type() == QEvent::Paint && !m_done) {
             m_done = true;
             QTimer::singleShot(0, [] {
-                std::printf("%.1f\n", millisecondsSinceLaunch());
+                // The application has set the user's locale: a German one would print a decimal comma.
+                std::printf("%s\n", QByteArray::number(millisecondsSinceLaunch(), 'f', 1).constData());
                 std::fflush(stdout);
                 QCoreApplication::exit(0);
             });

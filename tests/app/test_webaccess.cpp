@@ -62,7 +62,6 @@ class TestWebAccess : public QObject
 private slots:
     void initTestCase()
     {
-        // The quote pages write decimal points, which the extraction reads under the decimal comma.
         QCOMPARE(QLocale::system().decimalPoint(), QStringLiteral(","));
     }
 
@@ -180,5 +179,13 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestWebAccess)
+// The quote pages write decimal points, which the extraction reads under the decimal comma: the test
+// chooses the German locale itself, whatever the shell that runs it has set.
+int main(int argc, char **argv)
+{
+    qputenv("LC_ALL", "de_DE.UTF-8");
+    QApplication application(argc, argv);
+    TestWebAccess test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_webaccess.moc"
