@@ -1,5 +1,9 @@
 #pragma once
 
+#include "app/distributionchart.h"
+#include "app/historychart.h"
+#include "app/messages.h"
+#include "app/windowelements.h"
 #include "core/indexcalculation.h"
 #include "core/indexdefinition.h"
 #include "core/indexpublication.h"
@@ -11,7 +15,11 @@
 #include "shell/automaticrefresh.h"
 #include "shell/refreshexclusion.h"
 
+#include <QButtonGroup>
 #include <QColor>
+#include <QDateTime>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -20,18 +28,13 @@
 
 class ChartPrintPreview;
 class ChartPropertiesDialog;
-class DistributionChart;
 class GridCellDelegate;
-class HistoryChart;
 class THttpClient;
 class LiveLink;
 class QAction;
-class QButtonGroup;
 class QComboBox;
 class QFrame;
 class QGroupBox;
-class QLabel;
-class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
@@ -58,10 +61,11 @@ struct StartOptions
 // in net/, the settings, the automatic cycle and one refresh at a time in shell/) and reach the window
 // through the small interfaces it implements.
 class MainWindow : public QMainWindow,
-               public IndexWindow,
-               public IndexPublication,
-               public RefreshWindow,
-               public UpdateWindow
+                   public WindowElements,
+                   public IndexWindow,
+                   public IndexPublication,
+                   public RefreshWindow,
+                   public UpdateWindow
 {
     Q_OBJECT
 
@@ -85,70 +89,17 @@ public:
     // The index file update while it runs, and the last one after.
     std::unique_ptr<IndexFileUpdate> indexFileUpdate;
 
-    // Elements.
-    QMenu *norvataMenu = nullptr;
-    QAction *readNorvataIdsAction = nullptr;
-    QAction *recordIndexValueAction = nullptr;
-    QAction *transferWebPricesAction = nullptr;
-    QMenu *chartsMenu = nullptr;
-    QAction *distributionPropertiesAction = nullptr;
-    QAction *distributionPrintAction = nullptr;
-    QAction *historyPropertiesAction = nullptr;
-    QAction *historyPrintAction = nullptr;
-    QMenu *updateMenu = nullptr;
-    QAction *updateIndexFilesAction = nullptr;
-    QAction *quitAction = nullptr;
-
-    QFrame *panel = nullptr;
-    QComboBox *indexChoice = nullptr;
-    QLabel *componentCountLabel = nullptr;
-    QLineEdit *componentCountEdit = nullptr;
-    QSpinBox *componentCountSpin = nullptr;
-    QToolButton *automaticOnButton = nullptr;
-    QToolButton *automaticOffButton = nullptr;
-    QPushButton *refreshButton = nullptr;
-    QGroupBox *sourceGroup = nullptr;
-    QButtonGroup *sourceButtons = nullptr;
-    QPushButton *calculateButton = nullptr;
-    QLabel *valueLabel = nullptr;
-    QLabel *indexFirmaLabel = nullptr;
-    QLineEdit *indexFirmaEdit = nullptr;
-    QLabel *referenzkursLabel = nullptr;
-    QLineEdit *referenzkursEdit = nullptr;
-
-    QTabWidget *pages = nullptr;
-    QWidget *overviewPage = nullptr;
-    QWidget *distributionPage = nullptr;
-    QWidget *historyPage = nullptr;
-    QWidget *informationPage = nullptr;
-    QTableView *gridView = nullptr;
-    GridCellDelegate *gridCells = nullptr;
-    QStatusBar *statusLine = nullptr;
-    QLabel *statusPanel = nullptr;
-    DistributionChart *distributionChart = nullptr;
-    HistoryChart *historyChart = nullptr;
-    ChartPropertiesDialog *chartProperties = nullptr;
-    ChartPrintPreview *chartPreview = nullptr;
-    QPlainTextEdit *informationText = nullptr;
-    QLabel *linksHeading = nullptr;
-    QLabel *operatorSiteNote = nullptr;
-    QLabel *quoteCentreLink = nullptr;
-    QLabel *operatorSiteLink = nullptr;
-    QLabel *quoteCentreNote = nullptr;
-    QLabel *makerSiteNote = nullptr;
-    QLabel *makerSiteLink = nullptr;
-
     // The automatic mode: its precise timer and its cycle.
     PreciseRefreshTimer automaticTimer;
     AutomaticRefresh automaticCycle;
 
     // The source choice "Einlese-Quelle": 0 "Norvata", 1 "Internet", -1 none marked.
-    int sourceIndex() const;
+    int sourceIndex() const { return sourceButtons->checkedId(); }
     void setSourceIndex(int index);
     // The automatic mode is on exactly while the lit bulb shows.
-    bool automaticMode() const;
-    QString statusText() const;
-    void setStatusText(const QString &text) override;
+    bool automaticMode() const { return automaticCycle.isOn(); }
+    QString statusText() const { return statusPanel->text(); }
+    void setStatusText(const QString &text) override { statusPanel->setText(text); }
 
     // The start-up sequence; also the program's reload.
     void startUp();
@@ -160,10 +111,10 @@ public:
     // Handlers.
     void indexChoiceChanged();
     void refreshPrices();
-    void referenzkursEdited();
-    void indexFirmaEdited();
-    void switchAutomaticOn();
-    void switchAutomaticOff();
+    void referenzkursEdited() { definition.referenzkursEdited(referenzkursEdit->text()); }
+    void indexFirmaEdited() { definition.indexFirmaEdited(indexFirmaEdit->text()); }
+    void switchAutomaticOn() { automaticCycle.switchOn(); }
+    void switchAutomaticOff() { automaticCycle.switchOff(); }
     void openLinkOf(const QLabel *clicked);
     void openOperatorWeightingPage();
     void readNorvataIds();
@@ -180,27 +131,33 @@ public:
 
     // IndexWindow
     IndexTable &table() override { return indexTable; }
-    QString referenzkursText() const override;
-    void setReferenzkursText(const QString &text) override;
-    QString indexFirmaText() const override;
-    void setIndexFirmaText(const QString &text) override;
+    QString referenzkursText() const override { return referenzkursEdit->text(); }
+    void setReferenzkursText(const QString &text) override { referenzkursEdit->setText(text); }
+    QString indexFirmaText() const override { return indexFirmaEdit->text(); }
+    void setIndexFirmaText(const QString &text) override { indexFirmaEdit->setText(text); }
     void setComponentCount(int count) override;
-    QString valueText() const override;
-    void setValueText(const QString &text) override;
+    QString valueText() const override { return valueLabel->text(); }
+    void setValueText(const QString &text) override { valueLabel->setText(text); }
     void setValueColour(ValueColour colour) override;
-    void showMessage(const QString &text) override;
+    void showMessage(const QString &text) override { Messages::show(text); }
 
     // IndexPublication
     void publishValue(const QString &numberText) override;
-    void addHistoryPoint(HistorySeries series, double value) override;
+    void addHistoryPoint(HistorySeries series, double value) override
+    {
+        historyChart->addPoint(series, QDateTime::currentDateTime(), value);
+    }
     void appendIndexRecord(double value) override;
-    void clearBars() override;
-    void addBar(int row, double weight, const QString &label) override;
+    void clearBars() override { distributionChart->clear(); }
+    void addBar(int row, double weight, const QString &label) override
+    {
+        distributionChart->addBar(row, weight, label);
+    }
 
     // RefreshWindow
     void beginRefresh() override;
     void endRefresh() override;
-    bool norvataSourceSelected() const override;
+    bool norvataSourceSelected() const override { return sourceIndex() == 0; }
     bool transferEnabled() const override;
     QString dataFolder() const override { return m_dataFolder; }
     QByteArray fetchQuotePage() override;
@@ -219,10 +176,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void buildMenu();
-    void buildPanel();
-    void buildPages();
-    void buildInformationPage(QWidget *page);
+    void connectElements();
     void loadInformation();
     void clearHistory();
     void showAutomaticMode(bool on);
