@@ -23,8 +23,9 @@ void onSignal(int)
 
 ZalventoApplication::ZalventoApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
+    // No display name of its own: the window system would append it to every caption, which names the
+    // index alone. The task bar finds the program by its desktop entry and icon.
     setApplicationName(QStringLiteral("NV Zalvento"));
-    setApplicationDisplayName(QStringLiteral("NV Zalvento"));
 }
 
 bool ZalventoApplication::notify(QObject *receiver, QEvent *event)
