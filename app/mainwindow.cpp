@@ -54,7 +54,6 @@ private:
     SettingsStore &m_store;
 };
 
-
 } // namespace
 
 MainWindow::MainWindow(StartOptions options, QWidget *parent)
@@ -62,7 +61,8 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
       calculation(*this, definition, *this), norvataTable(QLocale::system().decimalPoint().at(0)),
       priceRefresh(*this, norvataTable, QLocale::system().decimalPoint().at(0)),
       automaticTimer([this] { automaticCycle.timeout(); }),
-      automaticCycle(automaticTimer, [this] { refreshPrices(); }, options.automaticPause),
+      automaticCycle(
+          automaticTimer, [this] { refreshPrices(); }, options.automaticPause),
       m_options(std::move(options)), m_exclusion([this] { return priceRefresh.running(); })
 {
     // The live item is there before the window's first calculation; without a session bus the program
@@ -167,9 +167,10 @@ void MainWindow::publishValue(const QString &numberText)
 
 void MainWindow::appendIndexRecord(double value)
 {
-    writeIndexRecord(norvataTable, m_dataFolder,
-                     {norvataAvailable, automaticMode(), definition.IndexFirma, recordIndexValueAction->isChecked()},
-                     value, QDateTime::currentDateTime());
+    writeIndexRecord(
+        norvataTable, m_dataFolder,
+        {norvataAvailable, automaticMode(), definition.IndexFirma, recordIndexValueAction->isChecked()},
+        value, QDateTime::currentDateTime());
 }
 
 void MainWindow::clearHistory()
@@ -216,8 +217,9 @@ void MainWindow::applySettings()
     m_programFolder = ProgramFiles::programDirectoryOf(m_options.executablePath);
     SettingsStore store(m_options.settingsPath);
     store.openKey();
-    const WindowSettings settings = readWindowSettings(StoredSettings(store), m_programFolder,
-        [this](const QString &dataFolder) { norvataTable.prepareSession(dataFolder); });
+    const WindowSettings settings =
+        readWindowSettings(StoredSettings(store), m_programFolder,
+                           [this](const QString &dataFolder) { norvataTable.prepareSession(dataFolder); });
 
     m_dataFolder = settings.dataFolder;
     norvataAvailable = settings.norvataAvailable;
@@ -261,8 +263,9 @@ void MainWindow::writeBack()
         SettingsStore store(m_options.settingsPath);
         store.openKey();
         StoredSettings settings(store);
-        storeWindowChoices(settings, {recordIndexValueAction->isChecked(), transferWebPricesAction->isChecked(),
-                                      sourceIndex(), width(), height()});
+        storeWindowChoices(settings,
+                           {recordIndexValueAction->isChecked(), transferWebPricesAction->isChecked(),
+                            sourceIndex(), width(), height()});
         store.save();
     } catch (const std::exception &) {
         Messages::show(QStringLiteral("Konnte Datei nicht schreiben"));
@@ -385,7 +388,8 @@ QString MainWindow::quoteServerHost() const
 
 QString MainWindow::updateServerHost() const
 {
-    return m_updateserver.trimmed().isEmpty() ? IndexFileUpdate::defaultServerHost() : m_updateserver.trimmed();
+    return m_updateserver.trimmed().isEmpty() ? IndexFileUpdate::defaultServerHost()
+                                              : m_updateserver.trimmed();
 }
 
 void MainWindow::showAutomaticMode(bool on)

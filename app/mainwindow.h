@@ -10,10 +10,10 @@
 #include "core/indextable.h"
 #include "core/indexwindow.h"
 #include "net/indexfileupdate.h"
-#include "sources/norvatatable.h"
-#include "sources/pricerefresh.h"
 #include "shell/automaticrefresh.h"
 #include "shell/refreshexclusion.h"
+#include "sources/norvatatable.h"
+#include "sources/pricerefresh.h"
 
 #include <QButtonGroup>
 #include <QColor>
@@ -22,7 +22,6 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QStringList>
-
 #include <functional>
 #include <memory>
 
@@ -49,10 +48,10 @@ class QToolButton;
 // Tests give a temporary program folder and settings file here, never the user's own.
 struct StartOptions
 {
-    QString executablePath; // the program directory is derived from it
-    QStringList arguments;  // without the program name; "/A" first switches the automatic mode on
-    QString settingsPath;   // the settings file (the registry key's replacement)
-    QString serviceName;    // the live link's service; empty: no link (tests)
+    QString executablePath;    // the program directory is derived from it
+    QStringList arguments;     // without the program name; "/A" first switches the automatic mode on
+    QString settingsPath;      // the settings file (the registry key's replacement)
+    QString serviceName;       // the live link's service; empty: no link (tests)
     int automaticPause = 5000; // ms from the end of one automatic refresh to the next; shorter in tests
 };
 

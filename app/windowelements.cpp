@@ -240,7 +240,7 @@ void WindowElements::buildPages(QWidget *dialogParent, QAbstractItemModel *table
     gridView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     gridView->setSelectionBehavior(QAbstractItemView::SelectItems);
     gridView->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                                 QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
+                              QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
     gridView->setShowGrid(true);
     gridView->setWordWrap(false);
     QPalette gridPalette = gridView->palette();
@@ -300,5 +300,6 @@ void WindowElements::buildInformationPage(QWidget *page)
     quoteCentreLink = linkLabel(links, quoteCentre, 16, 39);
     quoteCentreNote = label(links, QStringLiteral("Link zu den Internetdaten für die Berechnung"), 216, 39);
     makerSiteLink = linkLabel(links, makerSite, 16, 55);
-    makerSiteNote = label(links, QStringLiteral("aktuellen Versionen und weitere Programme z.B. Norvata"), 216, 55);
+    makerSiteNote =
+        label(links, QStringLiteral("aktuellen Versionen und weitere Programme z.B. Norvata"), 216, 55);
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <functional>
 
 class ChartPrintPreview;
@@ -92,7 +91,6 @@ public:
     QLabel *quoteCentreNote = nullptr;
     QLabel *makerSiteNote = nullptr;
     QLabel *makerSiteLink = nullptr;
-
 
 protected:
     // Builds every element into `window`; the grid shows `table`.

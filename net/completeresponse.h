@@ -5,12 +5,12 @@
 // How a response ended, as far as its completeness goes.
 struct ResponseEnd
 {
-    bool headerEnded = false;   // the empty line after the header arrived (or a document without header began)
-    int statusCode = 0;         // 0 for a document without header
-    qint64 contentLength = -1;  // -1: the header gave none
-    qint64 bodyBytes = 0;       // body bytes received and stored
-    bool orderlyClose = false;  // the connection ended without a failure (no reset, no time-out)
-    bool bodyStored = true;     // every body byte reached the receiving stream
+    bool headerEnded = false;  // the empty line after the header arrived (or a document without header began)
+    int statusCode = 0;        // 0 for a document without header
+    qint64 contentLength = -1; // -1: the header gave none
+    qint64 bodyBytes = 0;      // body bytes received and stored
+    bool orderlyClose = false; // the connection ended without a failure (no reset, no time-out)
+    bool bodyStored = true;    // every body byte reached the receiving stream
 };
 
 // The one rule for a complete HTTP/1.0 response (RFC 1945, 7.2.2): its header ended, its status is below

@@ -1,9 +1,8 @@
 #include "net/httpclient.h"
 
-#include "net/completeresponse.h"
-
 #include "core/numbertext.h"
 #include "core/windows1252.h"
+#include "net/completeresponse.h"
 #include "net/httpurl.h"
 #include "net/socketerror.h"
 #include "net/tcpconnection.h"

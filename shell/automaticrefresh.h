@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QTimer>
-
 #include <functional>
 
 // The single-shot timer of the automatic mode. start() begins counting `milliseconds` afresh (also while

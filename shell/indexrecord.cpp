@@ -11,7 +11,7 @@ bool indexRecordWanted(const IndexRecordConditions &conditions)
 }
 
 bool writeIndexRecord(NorvataTable &table, const QString &dataFolder, const IndexRecordConditions &conditions,
-                       double value, const QDateTime &now)
+                      double value, const QDateTime &now)
 {
     if (!indexRecordWanted(conditions) || table.isOpen())
         return false;

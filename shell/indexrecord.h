@@ -22,4 +22,4 @@ bool indexRecordWanted(const IndexRecordConditions &conditions);
 // page: the record is skipped rather than written into the middle of that refresh's use. Failures are
 // silent; the table is closed again in every case. Returns whether a record was written.
 bool writeIndexRecord(NorvataTable &table, const QString &dataFolder, const IndexRecordConditions &conditions,
-                       double value, const QDateTime &now);
+                      double value, const QDateTime &now);

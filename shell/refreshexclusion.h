@@ -2,7 +2,6 @@
 
 #include <QList>
 #include <QPair>
-
 #include <functional>
 
 // One price refresh at a time, and nothing that changes the index table or uses the Norvata table while a

@@ -3,7 +3,6 @@
 #include "core/programfiles.h"
 
 #include <QFileInfo>
-
 #include <algorithm>
 #include <exception>
 

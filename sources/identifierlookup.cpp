@@ -12,8 +12,8 @@ namespace {
 const QString firmaTable = QStringLiteral("firma.db");
 const QString firmaField = QStringLiteral("Firma");
 
-void lookUp(NorvataTable &table, const QString &dataFolder, const QString &indexName,
-            IndexWindow &window, IndexDefinition &definition)
+void lookUp(NorvataTable &table, const QString &dataFolder, const QString &indexName, IndexWindow &window,
+            IndexDefinition &definition)
 {
     IndexTable &grid = window.table();
     const int rows = grid.rows();
@@ -55,7 +55,7 @@ void lookUp(NorvataTable &table, const QString &dataFolder, const QString &index
 } // namespace
 
 void lookUpNorvataIds(NorvataTable &table, const QString &dataFolder, const QString &indexName,
-                  IndexWindow &window, IndexDefinition &definition)
+                      IndexWindow &window, IndexDefinition &definition)
 {
     try {
         lookUp(table, dataFolder, indexName, window, definition);

@@ -12,4 +12,4 @@ class NorvataTable;
 // Sets "NV Index" through window.setIndexFirmaText() and then definition.IndexFirma from its text.
 // Any failure ends it silently: what was filled in stays, the table is closed.
 void lookUpNorvataIds(NorvataTable &table, const QString &dataFolder, const QString &indexName,
-                  IndexWindow &window, IndexDefinition &definition);
+                      IndexWindow &window, IndexDefinition &definition);

@@ -1,7 +1,6 @@
+#include "app/zalventoapplication.h"
 #include "programfolder.h"
 #include "tests/net/scriptedserver.h"
-
-#include "app/zalventoapplication.h"
 
 #include <QComboBox>
 #include <QDesktopServices>
@@ -57,7 +56,8 @@ private slots:
         folder.writeDefinition(QStringLiteral("MDax.txt"), "7");
         folder.writeInfo();
         ScriptedServer server;
-        server.addScript(ScriptedServer::Script().waitRequest().pause(400).send("HTTP/1.0 404 Not Found\r\n\r\n").close());
+        server.addScript(
+            ScriptedServer::Script().waitRequest().pause(400).send("HTTP/1.0 404 Not Found\r\n\r\n").close());
         folder.writeSettings({QStringLiteral("\"Kursserver\"=\"127.0.0.1:%1\"").arg(server.port())});
         const QByteArray mdax = folder.read(QStringLiteral("MDax.txt"));
 
@@ -147,9 +147,11 @@ private slots:
         folder.writeDefinition();
         folder.writeInfo();
         MainWindow form(folder.options());
-        QCOMPARE(form.automaticOnButton->accessibleName(), QStringLiteral("Automatische Aktualisierung einschalten"));
+        QCOMPARE(form.automaticOnButton->accessibleName(),
+                 QStringLiteral("Automatische Aktualisierung einschalten"));
         QCOMPARE(form.automaticOnButton->toolTip(), form.automaticOnButton->accessibleName());
-        QCOMPARE(form.automaticOffButton->accessibleName(), QStringLiteral("Automatische Aktualisierung ausschalten"));
+        QCOMPARE(form.automaticOffButton->accessibleName(),
+                 QStringLiteral("Automatische Aktualisierung ausschalten"));
         QCOMPARE(form.automaticOffButton->toolTip(), form.automaticOffButton->accessibleName());
         QCOMPARE(form.indexFirmaEdit->accessibleName(), QStringLiteral("NV Index"));
         QCOMPARE(form.referenzkursEdit->accessibleName(), QStringLiteral("Referenzkurs"));

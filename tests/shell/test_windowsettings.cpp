@@ -1,7 +1,6 @@
+#include "core/errors.h"
 #include "shell/versionnotice.h"
 #include "shell/windowsettings.h"
-
-#include "core/errors.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -51,10 +50,11 @@ private slots:
         QTest::addColumn<QString>("read"); // the optional values read: "record,transfer,source,width,height"
 
         const QString data = QStringLiteral("<data>");
-        QTest::newRow("first start: nothing stored") << QVariantMap{} << false << false << false << "-,-,-,-,-";
+        QTest::newRow("first start: nothing stored")
+            << QVariantMap{} << false << false << false << "-,-,-,-,-";
         QTest::newRow("Datenpath with Intraday.db")
-            << QVariantMap{{"Datenpath", data}, {"IndexEintragen", 7}, {"IndexKurseeintragen", 0}}
-            << false << true << true << "1,0,-,-,-";
+            << QVariantMap{{"Datenpath", data}, {"IndexEintragen", 7}, {"IndexKurseeintragen", 0}} << false
+            << true << true << "1,0,-,-,-";
         QTest::newRow("Datenpath without its closing separator")
             << QVariantMap{{"Datenpath", QStringLiteral("<data-no-slash>")}} << false << false << true
             << "-,-,-,-,-";
@@ -64,11 +64,14 @@ private slots:
         QTest::newRow("stored source below -1 marks none")
             << QVariantMap{{"IndexQuelle", -9}} << false << false << false << "-,-,-1,-,-";
         QTest::newRow("a mistyped value ends the read; no session")
-            << QVariantMap{{"Datenpath", data}, {"IndexEintragen", 1}, {"IndexKurseeintragen", QStringLiteral("x")},
+            << QVariantMap{{"Datenpath", data},
+                           {"IndexEintragen", 1},
+                           {"IndexKurseeintragen", QStringLiteral("x")},
                            {"IndexQuelle", 1}}
             << false << true << false << "1,-,-,-,-";
         QTest::newRow("a failing session preparation is silent")
-            << QVariantMap{{"Datenpath", data}, {"Indexheight", 480}} << true << true << true << "-,-,-,-,480";
+            << QVariantMap{{"Datenpath", data}, {"Indexheight", 480}} << true << true << true
+            << "-,-,-,-,480";
     }
 
     void read()
@@ -109,8 +112,8 @@ private slots:
         const auto text = [](const auto &value) {
             return value ? QString::number(int(*value)) : QStringLiteral("-");
         };
-        QCOMPARE(QStringList({text(result.recordIndexValue), text(result.transferWebPrices), text(result.source),
-                              text(result.width), text(result.height)})
+        QCOMPARE(QStringList({text(result.recordIndexValue), text(result.transferWebPrices),
+                              text(result.source), text(result.width), text(result.height)})
                      .join(QLatin1Char(',')),
                  read);
     }
@@ -119,7 +122,8 @@ private slots:
     {
         QTemporaryDir folder;
         MemorySettings settings;
-        settings.values = {{"IndexEintragen", QStringLiteral("wrong type")}, {"Kursserver", 8080},
+        settings.values = {{"IndexEintragen", QStringLiteral("wrong type")},
+                           {"Kursserver", 8080},
                            {"Updateserver", QStringLiteral("127.0.0.1:9")}};
         const WindowSettings result = readWindowSettings(settings, folder.path() + QLatin1Char('/'), {});
         QVERIFY(result.quoteServer.isEmpty());
