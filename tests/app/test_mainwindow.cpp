@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTest>
