@@ -500,7 +500,7 @@ void TForm1::FormCreate()
 {
     NorvataVerfuegbar = false;
     Zellfarbe = Qt::white;
-    Programmverzeichnis = ProgramFiles::programDirectoryOf(m_options.executablePath);
+    Programmverzeichnis = ProgramFiles::programDirectory(m_options.executablePath);
 
     const QString indexName = ComboBox1->currentText();
     Definition.Indexdatei_laden(
@@ -520,7 +520,7 @@ void TForm1::FormCreate()
 
 void TForm1::Norvata_einstellungen()
 {
-    Programmverzeichnis = ProgramFiles::programDirectoryOf(m_options.executablePath);
+    Programmverzeichnis = ProgramFiles::programDirectory(m_options.executablePath);
     NorvataVerfuegbar = true;
 
     SettingsStore settings(m_options.settingsPath);
