@@ -72,7 +72,12 @@ QString programDirectory(const QString &executablePath)
     if (bundled.isEmpty())
         return programDirectoryOf(executablePath);
     const QString user = userDataDirectory();
-    copyMissingFiles(bundled, user);
+    try {
+        copyMissingFiles(bundled, user);
+    } catch (const FileError &) {
+        // Still the user's folder: the start-up then reports the file it cannot read there, and nothing is
+        // ever written into the bundled folder or the current one.
+    }
     return user;
 }
 

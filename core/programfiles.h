@@ -27,8 +27,8 @@ QString userDataDirectory();
 void copyMissingFiles(const QString &bundledDirectory, const QString &userDirectory);
 
 // The program directory of the running copy. An installed copy cannot write beside itself: its program
-// directory is userDataDirectory(), first filled by copyMissingFiles(). Anything else: programDirectoryOf().
-// Throws FileError when the user's folder cannot be filled.
+// directory is userDataDirectory(), first filled by copyMissingFiles() as far as it can be. Anything else:
+// programDirectoryOf().
 QString programDirectory(const QString &executablePath);
 
 // The index name as the window caption shows it: the letters a to z upper-cased, nothing else

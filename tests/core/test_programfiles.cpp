@@ -107,7 +107,10 @@ private slots:
         writeFile(root.path() + "/usr/share/zalvento/Dax.txt", "bundled Dax");
         writeFile(root.path() + "/data", "a file where the folder should be");
         qputenv("XDG_DATA_HOME", (root.path() + "/data").toUtf8());
-        QVERIFY_THROWS_EXCEPTION(FileError, ProgramFiles::programDirectory(root.path() + "/usr/bin/zalvento"));
+        QVERIFY_THROWS_EXCEPTION(FileError, ProgramFiles::copyMissingFiles(root.path() + "/usr/share/zalvento/",
+                                                                          root.path() + "/data/zalvento/"));
+        // The program still works in the user's folder, where its reads and writes then fail with a message.
+        QCOMPARE(ProgramFiles::programDirectory(root.path() + "/usr/bin/zalvento"), root.path() + "/data/zalvento/");
     }
 };
 
