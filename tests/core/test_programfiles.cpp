@@ -33,12 +33,18 @@ private slots:
     {
         QTest::addColumn<QString>("executable");
         QTest::addColumn<QString>("directory");
-        QTest::newRow("bin removed") << "/PROGRAMME/NORVATA/BIN/zalvento" << "/PROGRAMME/NORVATA/";
-        QTest::newRow("name ending in bin stays") << "/D/cabin/x/zalvento" << "/D/cabin/x/";
-        QTest::newRow("after a name ending in bin") << "/srv/dustbin/bin/zalvento" << "/srv/dustbin/";
-        QTest::newRow("first only, any case") << "/x/BIN/bin/zalvento" << "/x/bin/";
-        QTest::newRow("name starting with bin stays") << "/opt/binaries/zalvento" << "/opt/binaries/";
-        QTest::newRow("no bin, case kept") << "/opt/Zalvento/zalvento" << "/opt/Zalvento/";
+        QTest::newRow("bin removed") << "/PROGRAMME/NORVATA/BIN/zalvento"
+                                     << "/PROGRAMME/NORVATA/";
+        QTest::newRow("name ending in bin stays") << "/D/cabin/x/zalvento"
+                                                  << "/D/cabin/x/";
+        QTest::newRow("after a name ending in bin") << "/srv/dustbin/bin/zalvento"
+                                                    << "/srv/dustbin/";
+        QTest::newRow("first only, any case") << "/x/BIN/bin/zalvento"
+                                              << "/x/bin/";
+        QTest::newRow("name starting with bin stays") << "/opt/binaries/zalvento"
+                                                      << "/opt/binaries/";
+        QTest::newRow("no bin, case kept") << "/opt/Zalvento/zalvento"
+                                           << "/opt/Zalvento/";
     }
 
     void programDirectoryOf()
@@ -107,10 +113,12 @@ private slots:
         writeFile(root.path() + "/usr/share/zalvento/Dax.txt", "bundled Dax");
         writeFile(root.path() + "/data", "a file where the folder should be");
         qputenv("XDG_DATA_HOME", (root.path() + "/data").toUtf8());
-        QVERIFY_THROWS_EXCEPTION(FileError, ProgramFiles::copyMissingFiles(root.path() + "/usr/share/zalvento/",
-                                                                          root.path() + "/data/zalvento/"));
+        QVERIFY_THROWS_EXCEPTION(FileError,
+                                 ProgramFiles::copyMissingFiles(root.path() + "/usr/share/zalvento/",
+                                                                root.path() + "/data/zalvento/"));
         // The program still works in the user's folder, where its reads and writes then fail with a message.
-        QCOMPARE(ProgramFiles::programDirectory(root.path() + "/usr/bin/zalvento"), root.path() + "/data/zalvento/");
+        QCOMPARE(ProgramFiles::programDirectory(root.path() + "/usr/bin/zalvento"),
+                 root.path() + "/data/zalvento/");
     }
 };
 

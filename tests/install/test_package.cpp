@@ -29,8 +29,10 @@ private slots:
     void initTestCase()
     {
         int exitCode = 0;
-        const QByteArray log = run(ZALVENTO_CPACK, {"-G", "DEB", "--config", ZALVENTO_BINARY_DIR "/CPackConfig.cmake",
-                                                   "-B", m_output.path()}, &exitCode);
+        const QByteArray log =
+            run(ZALVENTO_CPACK,
+                {"-G", "DEB", "--config", ZALVENTO_BINARY_DIR "/CPackConfig.cmake", "-B", m_output.path()},
+                &exitCode);
         QVERIFY2(exitCode == 0, log.constData());
         const QStringList packages = QDir(m_output.path()).entryList({"zalvento_*.deb"}, QDir::Files);
         QCOMPARE(packages.size(), 1);
@@ -40,14 +42,20 @@ private slots:
     void holdsTheInstalledFiles()
     {
         const QByteArray list = run("dpkg-deb", {"-c", m_package});
-        const char *const files[] = {
-            "./usr/bin/zalvento", "./usr/bin/norvatatool", "./usr/share/zalvento/Dax.txt",
-            "./usr/share/zalvento/MDax.txt", "./usr/share/zalvento/SDax.txt", "./usr/share/zalvento/TecDax.txt",
-            "./usr/share/zalvento/Info.txt", "./usr/share/applications/de.quenkel.zalvento.desktop",
-            "./usr/share/icons/hicolor/scalable/apps/de.quenkel.zalvento.svg",
-            "./usr/share/metainfo/de.quenkel.zalvento.metainfo.xml", "./usr/share/man/man1/zalvento.1.gz",
-            "./usr/share/man/man1/norvatatool.1.gz", "./usr/share/doc/zalvento/copyright",
-            "./usr/lib/systemd/user/zalvento-automatic.service"};
+        const char *const files[] = {"./usr/bin/zalvento",
+                                     "./usr/bin/norvatatool",
+                                     "./usr/share/zalvento/Dax.txt",
+                                     "./usr/share/zalvento/MDax.txt",
+                                     "./usr/share/zalvento/SDax.txt",
+                                     "./usr/share/zalvento/TecDax.txt",
+                                     "./usr/share/zalvento/Info.txt",
+                                     "./usr/share/applications/de.quenkel.zalvento.desktop",
+                                     "./usr/share/icons/hicolor/scalable/apps/de.quenkel.zalvento.svg",
+                                     "./usr/share/metainfo/de.quenkel.zalvento.metainfo.xml",
+                                     "./usr/share/man/man1/zalvento.1.gz",
+                                     "./usr/share/man/man1/norvatatool.1.gz",
+                                     "./usr/share/doc/zalvento/copyright",
+                                     "./usr/lib/systemd/user/zalvento-automatic.service"};
         for (const char *file : files)
             QVERIFY2(list.contains(QByteArray(" ") + file + '\n'), file);
         QCOMPARE(run("dpkg-deb", {"-f", m_package, "Package"}), QByteArray("zalvento\n"));
