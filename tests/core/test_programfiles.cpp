@@ -76,35 +76,20 @@ private slots:
         QCOMPARE(result, directory);
     }
 
-    void installedCopyWorksInTheUsersFolder()
+    void copyMissingFilesKeepsTheUsersOwn()
     {
         QTemporaryDir root;
-        const QString prefix = root.path() + "/usr/";
-        const QString bundled = prefix + "share/zalvento/";
-        writeFile(bundled + "Dax.txt", "bundled Dax");
-        writeFile(bundled + "Info.txt", "bundled Info");
-        writeFile(bundled + "MDax.txt", "bundled MDax");
-        const QString executable = prefix + "bin/zalvento";
-        qputenv("XDG_DATA_HOME", (root.path() + "/data").toUtf8());
+        const QString bundled = root.path() + "/share/zalvento/";
         const QString user = root.path() + "/data/zalvento/";
-
-        QCOMPARE(ProgramFiles::programDirectory(executable), user);
-        QCOMPARE(readFile(user + "Dax.txt"), QByteArray("bundled Dax"));
-        QCOMPARE(readFile(user + "Info.txt"), QByteArray("bundled Info"));
-
-        // The user's own files: changed, or stored under another case by the index file update.
-        writeFile(user + "Dax.txt", "changed Dax");
-        QVERIFY(QFile::rename(user + "Info.txt", user + "info.txt"));
-        QVERIFY(QFile::remove(user + "MDax.txt"));
-        QCOMPARE(ProgramFiles::programDirectory(executable), user);
-        QCOMPARE(readFile(user + "Dax.txt"), QByteArray("changed Dax"));
+        for (const char *name : {"Dax.txt", "Info.txt", "MDax.txt"})
+            writeFile(bundled + name, QByteArray("bundled ") + name);
+        writeFile(user + "Dax.txt", "changed");
+        writeFile(user + "info.txt", "downloaded"); // as the index file update names it
+        ProgramFiles::copyMissingFiles(bundled, user);
         QCOMPARE(QDir(user).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase),
                  (QStringList{"Dax.txt", "info.txt", "MDax.txt"}));
-        QCOMPARE(readFile(bundled + "Dax.txt"), QByteArray("bundled Dax"));
-
-        // Without the bundled folder it is a build: the rule of the executable's folder.
-        QVERIFY(QDir(bundled).removeRecursively());
-        QCOMPARE(ProgramFiles::programDirectory(executable), prefix);
+        QCOMPARE(readFile(user + "Dax.txt"), QByteArray("changed"));
+        QCOMPARE(readFile(user + "MDax.txt"), QByteArray("bundled MDax.txt"));
     }
 
     void usersFolderThatCannotBeMade()
