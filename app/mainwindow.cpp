@@ -186,7 +186,7 @@ void MainWindow::startUp()
 {
     norvataAvailable = false;
     highlightColour = Qt::white;
-    m_programFolder = ProgramFiles::programDirectoryOf(m_options.executablePath);
+    m_programFolder = ProgramFiles::programDirectory(m_options.executablePath);
 
     // The shutdown writes the table to the file of the index this sequence ran for (a deferred change of
     // the choice has not run yet), except to a damaged file that the table's rows never came from.
@@ -214,7 +214,7 @@ void MainWindow::startUp()
 
 void MainWindow::applySettings()
 {
-    m_programFolder = ProgramFiles::programDirectoryOf(m_options.executablePath);
+    m_programFolder = ProgramFiles::programDirectory(m_options.executablePath);
     SettingsStore store(m_options.settingsPath);
     store.openKey();
     const WindowSettings settings =

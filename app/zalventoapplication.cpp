@@ -26,6 +26,7 @@ ZalventoApplication::ZalventoApplication(int &argc, char **argv) : QApplication(
     // No display name of its own: the window system would append it to every caption, which names the
     // index alone. The task bar finds the program by its desktop entry and icon.
     setApplicationName(QStringLiteral("NV Zalvento"));
+    setDesktopFileName(QStringLiteral("de.quenkel.zalvento"));
 }
 
 bool ZalventoApplication::notify(QObject *receiver, QEvent *event)

@@ -1,5 +1,4 @@
 #include "app/settingsstore.h"
-#include "core/programfiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -115,29 +114,6 @@ private slots:
             QCOMPARE(e.text(),
                      QStringLiteral("Erzeugung von Schlüssel \\SOFTWARE\\Quenkel\\Norvata misslungen"));
         }
-    }
-
-    void programDirectory_data()
-    {
-        QTest::addColumn<QString>("executable");
-        QTest::addColumn<QString>("directory");
-        QTest::newRow("bin removed") << "/PROGRAMME/NORVATA/BIN/zalvento"
-                                     << "/PROGRAMME/NORVATA/";
-        QTest::newRow("characters, not names") << "/D/CABIN/X/zalvento"
-                                               << "/D/CAX/";
-        QTest::newRow("first only") << "/BIN/BIN/zalvento"
-                                    << "/BIN/";
-        QTest::newRow("any case") << "/opt/zalvento/Bin/zalvento"
-                                  << "/opt/zalvento/";
-        QTest::newRow("no bin, case kept") << "/opt/Zalvento/zalvento"
-                                           << "/opt/Zalvento/";
-    }
-
-    void programDirectory()
-    {
-        QFETCH(QString, executable);
-        QFETCH(QString, directory);
-        QCOMPARE(ProgramFiles::programDirectoryOf(executable), directory);
     }
 };
 
