@@ -120,8 +120,8 @@ void MainWindow::connectElements()
 
 void MainWindow::setSourceIndex(int index)
 {
-    // A stored index above 1 selects "Internet"; below 0 none is marked (a refresh then reads the web).
-    index = std::min(index, 1);
+    // None marked: a refresh then reads the web.
+    index = clampSourceChoice(index);
     if (index < 0) {
         sourceButtons->setExclusive(false);
         for (QAbstractButton *button : sourceButtons->buttons())
@@ -208,7 +208,7 @@ void MainWindow::startUp()
     clearHistory();
     loadInformation();
 
-    if (!m_options.arguments.isEmpty() && m_options.arguments.first() == QLatin1String("/A"))
+    if (AutomaticRefresh::requestedBy(m_options.arguments))
         switchAutomaticOn();
 }
 

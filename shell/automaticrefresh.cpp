@@ -5,6 +5,12 @@ AutomaticRefresh::AutomaticRefresh(RefreshTimer &timer, std::function<void()> re
 {
 }
 
+bool AutomaticRefresh::requestedBy(const QStringList &arguments)
+{
+    // Case matters, and further arguments are ignored.
+    return !arguments.isEmpty() && arguments.first() == QLatin1String("/A");
+}
+
 AutomaticRefresh::State AutomaticRefresh::state() const
 {
     if (m_ticksRunning > 0)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <QTimer>
 #include <functional>
 
@@ -28,6 +29,9 @@ class AutomaticRefresh
 public:
     enum class State { Off, Waiting, RefreshingOn, RefreshingOff };
     static constexpr int firstInterval = 100;
+
+    // Whether the command line asks for the automatic mode: its first argument is exactly "/A".
+    static bool requestedBy(const QStringList &arguments);
 
     // `refresh` runs one price refresh to its end (or returns at once when it is refused).
     AutomaticRefresh(RefreshTimer &timer, std::function<void()> refresh, int pause = 5000);

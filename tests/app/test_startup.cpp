@@ -204,6 +204,8 @@ private slots:
         QVERIFY(!form.automaticMode());
         QVERIFY(form.informationText->toPlainText().isEmpty());
         QVERIFY(form.valueLabel->text().isEmpty());
+        form.close(); // the damaged file is not overwritten with the table
+        QCOMPARE(folder.read(QStringLiteral("Dax.txt")), QByteArray("neun\r\n0\r\n"));
     }
 
     void typingANewIndexName()
