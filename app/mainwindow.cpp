@@ -79,8 +79,8 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
     move(270, 49);
 
     httpClient = new THttpClient(this);
-    httpClient->OnCookie = [this](QObject *Sender, const QString &Data, bool &Accept) {
-        acceptCookie(Sender, Data, Accept);
+    httpClient->OnCookie = [this](QObject *, const QString &cookie, bool &accept) {
+        acceptCookie(cookie, accept);
     };
 
     automaticCycle.modeChanged = [this](bool on) { showAutomaticMode(on); };
@@ -230,8 +230,8 @@ void MainWindow::applySettings()
     if (settings.source)
         setSourceIndex(*settings.source);
     resize(settings.width.value_or(width()), settings.height.value_or(height()));
-    m_kursserver = settings.quoteServer;
-    m_updateserver = settings.updateServer;
+    m_quoteServer = settings.quoteServer;
+    m_updateServer = settings.updateServer;
 
     norvataMenu->setEnabled(norvataAvailable);
     norvataMenu->menuAction()->setEnabled(norvataAvailable);
@@ -365,11 +365,11 @@ QByteArray MainWindow::fetchQuotePage()
                      [this](const QString &text) { setStatusText(text); });
 }
 
-void MainWindow::acceptCookie(QObject *Sender, const QString &Data, bool &Accept)
+void MainWindow::acceptCookie(const QString &cookie, bool &accept)
 {
-    Q_UNUSED(Sender)
-    httpClient->Cookie = Data;
-    Accept = true;
+    // The cookie lives on in the client for the requests that follow.
+    httpClient->Cookie = cookie;
+    accept = true;
 }
 
 void MainWindow::updateIndexFiles()
@@ -383,13 +383,13 @@ void MainWindow::updateIndexFiles()
 
 QString MainWindow::quoteServerHost() const
 {
-    return QuotePage::hostFromSetting(m_kursserver);
+    return QuotePage::hostFromSetting(m_quoteServer);
 }
 
 QString MainWindow::updateServerHost() const
 {
-    return m_updateserver.trimmed().isEmpty() ? IndexFileUpdate::defaultServerHost()
-                                              : m_updateserver.trimmed();
+    return m_updateServer.trimmed().isEmpty() ? IndexFileUpdate::defaultServerHost()
+                                              : m_updateServer.trimmed();
 }
 
 void MainWindow::showAutomaticMode(bool on)

@@ -95,7 +95,7 @@ public:
     // The source choice "Einlese-Quelle": 0 "Norvata", 1 "Internet", -1 none marked.
     int sourceIndex() const { return sourceButtons->checkedId(); }
     void setSourceIndex(int index);
-    // The automatic mode is on exactly while the lit bulb shows.
+    // The automatic mode; the lit bulb shows while it is on.
     bool automaticMode() const { return automaticCycle.isOn(); }
     QString statusText() const { return statusPanel->text(); }
     void setStatusText(const QString &text) override { statusPanel->setText(text); }
@@ -118,7 +118,7 @@ public:
     void openOperatorWeightingPage();
     void readNorvataIds();
     void updateIndexFiles();
-    void acceptCookie(QObject *Sender, const QString &Data, bool &Accept);
+    void acceptCookie(const QString &cookie, bool &accept);
     void editDistributionChart();
     void printDistributionChart();
     void editHistoryChart();
@@ -185,6 +185,6 @@ private:
     QString m_dataFolder;
     bool m_definitionDamaged = false;
     RefreshExclusion m_exclusion;
-    QString m_kursserver;
-    QString m_updateserver;
+    QString m_quoteServer;
+    QString m_updateServer;
 };

@@ -163,19 +163,7 @@ void WindowElements::buildPanel()
     componentCountSpin->setEnabled(false);
     componentCountSpin->hide();
 
-    automaticOnButton = new QToolButton(panel);
-    automaticOnButton->setGeometry(176, 40, 23, 22);
-    automaticOnButton->setIcon(LightBulbs::unlit());
-    automaticOnButton->setToolTip(QStringLiteral("Automatische Aktualisierung einschalten"));
-    automaticOnButton->setAccessibleName(automaticOnButton->toolTip());
-    automaticOnButton->setAutoRaise(true);
-    automaticOffButton = new QToolButton(panel);
-    automaticOffButton->setGeometry(176, 40, 23, 22);
-    automaticOffButton->setIcon(LightBulbs::lit());
-    automaticOffButton->setToolTip(QStringLiteral("Automatische Aktualisierung ausschalten"));
-    automaticOffButton->setAccessibleName(automaticOffButton->toolTip());
-    automaticOffButton->setAutoRaise(true);
-    automaticOffButton->hide();
+    buildAutomaticSwitch();
 
     refreshButton = new QPushButton(QStringLiteral("Kurswerte aktualisieren"), panel);
     refreshButton->setGeometry(200, 40, 145, 22);
@@ -191,6 +179,25 @@ void WindowElements::buildPanel()
     sourceButtons->addButton(internet, 1);
     norvata->setChecked(true);
     buildValueBoxes(bold);
+}
+
+// Two buttons at one place, only one of them shown: the unlit bulb switches the automatic mode on, the
+// lit one switches it off.
+void WindowElements::buildAutomaticSwitch()
+{
+    automaticOnButton = new QToolButton(panel);
+    automaticOnButton->setGeometry(176, 40, 23, 22);
+    automaticOnButton->setIcon(LightBulbs::unlit());
+    automaticOnButton->setToolTip(QStringLiteral("Automatische Aktualisierung einschalten"));
+    automaticOnButton->setAccessibleName(automaticOnButton->toolTip());
+    automaticOnButton->setAutoRaise(true);
+    automaticOffButton = new QToolButton(panel);
+    automaticOffButton->setGeometry(176, 40, 23, 22);
+    automaticOffButton->setIcon(LightBulbs::lit());
+    automaticOffButton->setToolTip(QStringLiteral("Automatische Aktualisierung ausschalten"));
+    automaticOffButton->setAccessibleName(automaticOffButton->toolTip());
+    automaticOffButton->setAutoRaise(true);
+    automaticOffButton->hide();
 }
 
 void WindowElements::buildValueBoxes(const QFont &bold)

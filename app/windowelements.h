@@ -99,6 +99,7 @@ protected:
 private:
     void buildMenu(QMenuBar *bar);
     void buildPanel();
+    void buildAutomaticSwitch();
     void buildValueBoxes(const QFont &bold);
     void buildPages(QWidget *dialogParent, QAbstractItemModel *table);
     void buildInformationPage(QWidget *page);
