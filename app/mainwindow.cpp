@@ -188,15 +188,12 @@ void MainWindow::startUp()
     highlightColour = Qt::white;
     m_programFolder = ProgramFiles::programDirectory(m_options.executablePath);
 
-    // The shutdown writes the table to the file of the index this sequence ran for (a deferred change of
-    // the choice has not run yet), except to a damaged file that the table's rows never came from.
     const QString indexName = indexChoice->currentText();
-    loadedIndexName = indexName;
-    m_definitionDamaged = false;
+    writeBackTarget.startUpRan(indexName);
     try {
         definition.load(ProgramFiles::resolve(m_programFolder, indexName + QStringLiteral(".txt")));
     } catch (const ConversionError &) {
-        m_definitionDamaged = true;
+        writeBackTarget.loadFailed();
         throw;
     }
 
@@ -258,8 +255,8 @@ void MainWindow::loadInformation()
 void MainWindow::writeBack()
 {
     try {
-        if (!m_definitionDamaged)
-            definition.save(ProgramFiles::resolve(m_programFolder, loadedIndexName + QStringLiteral(".txt")));
+        if (const auto file = writeBackTarget.fileName())
+            definition.save(ProgramFiles::resolve(m_programFolder, *file));
         SettingsStore store(m_options.settingsPath);
         store.openKey();
         StoredSettings settings(store);

@@ -11,6 +11,7 @@
 #include "core/indexwindow.h"
 #include "net/indexfileupdate.h"
 #include "shell/automaticrefresh.h"
+#include "shell/definitionwriteback.h"
 #include "shell/refreshexclusion.h"
 #include "sources/norvatatable.h"
 #include "sources/pricerefresh.h"
@@ -75,8 +76,8 @@ public:
     // State set by the start-up sequence.
     bool norvataAvailable = false;
     QColor highlightColour = Qt::white;
-    // The index the start-up sequence last ran for: the shutdown writes the table to its file.
-    QString loadedIndexName;
+    // The definition file the shutdown writes the table to.
+    DefinitionWriteBack writeBackTarget;
 
     IndexTable indexTable;
     IndexDefinition definition;
@@ -183,7 +184,6 @@ private:
     StartOptions m_options;
     QString m_programFolder;
     QString m_dataFolder;
-    bool m_definitionDamaged = false;
     RefreshExclusion m_exclusion;
     QString m_quoteServer;
     QString m_updateServer;
