@@ -385,8 +385,7 @@ QString MainWindow::quoteServerHost() const
 
 QString MainWindow::updateServerHost() const
 {
-    return m_updateServer.trimmed().isEmpty() ? IndexFileUpdate::defaultServerHost()
-                                              : m_updateServer.trimmed();
+    return IndexFileUpdate::serverHostFromSetting(m_updateServer);
 }
 
 void MainWindow::showAutomaticMode(bool on)

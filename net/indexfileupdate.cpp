@@ -59,6 +59,12 @@ QString IndexFileUpdate::defaultServerHost()
     return QStringLiteral("download.quenkel.de");
 }
 
+QString IndexFileUpdate::serverHostFromSetting(const QString &updateserver)
+{
+    const QString host = updateserver.trimmed();
+    return host.isEmpty() ? defaultServerHost() : host;
+}
+
 IndexFileUpdate::IndexFileUpdate(THttpClient &client, UpdateWindow &window, QString serverHost)
     : m_client(client), m_window(window), m_serverHost(std::move(serverHost))
 {

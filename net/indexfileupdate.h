@@ -25,6 +25,8 @@ class IndexFileUpdate
 public:
     // The download server of the program's maker; the settings value "Updateserver" overrides it.
     static QString defaultServerHost();
+    // The host of the settings value "Updateserver": blank (or missing) means the default.
+    static QString serverHostFromSetting(const QString &updateserver);
 
     // `serverHost` is a host name, optionally with ":" and a port.
     IndexFileUpdate(THttpClient &client, UpdateWindow &window, QString serverHost);

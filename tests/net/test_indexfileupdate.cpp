@@ -65,6 +65,8 @@ private slots:
     void emptyBody();
     void secondStartRefused();
     void busyClientRefused();
+    void serverHostFromSetting_data();
+    void serverHostFromSetting();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -253,6 +255,22 @@ void TestIndexFileUpdate::busyClientRefused()
     QCOMPARE(readFile(m_window.directory + QStringLiteral("Dax.txt")), QByteArray("old Dax.txt"));
     QCOMPARE(entries().size(), 5);
     QVERIFY(m_window.statusTexts.isEmpty());
+}
+
+void TestIndexFileUpdate::serverHostFromSetting_data()
+{
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QString>("host");
+    QTest::newRow("missing") << QString() << IndexFileUpdate::defaultServerHost();
+    QTest::newRow("blank") << "  " << IndexFileUpdate::defaultServerHost();
+    QTest::newRow("host and port") << " 127.0.0.1:8080 " << "127.0.0.1:8080";
+}
+
+void TestIndexFileUpdate::serverHostFromSetting()
+{
+    QFETCH(QString, setting);
+    QFETCH(QString, host);
+    QCOMPARE(IndexFileUpdate::serverHostFromSetting(setting), host);
 }
 
 QTEST_GUILESS_MAIN(TestIndexFileUpdate)
