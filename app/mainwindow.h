@@ -26,24 +26,8 @@
 #include <functional>
 #include <memory>
 
-class ChartPrintPreview;
-class ChartPropertiesDialog;
-class GridCellDelegate;
 class THttpClient;
 class LiveLink;
-class QAction;
-class QComboBox;
-class QFrame;
-class QGroupBox;
-class QMenu;
-class QPlainTextEdit;
-class QPushButton;
-class QRadioButton;
-class QSpinBox;
-class QStatusBar;
-class QTabWidget;
-class QTableView;
-class QToolButton;
 
 // How the program was started: what decides the program directory, the command line and the settings file.
 // Tests give a temporary program folder and settings file here, never the user's own.
