@@ -107,6 +107,7 @@ void ParadoxFile::parseHeader()
     if (size < 0x80 || size > m_fileSize)
         throw corrupt("Kopfgröße");
     m_header = readExactly(m_fd, 0, size, m_path);
+    m_storedHeader = m_header;
 
     const quint8 type = fileType();
     if (type > IncrementalCompositeSecondaryTable)
@@ -129,6 +130,8 @@ void ParadoxFile::parseHeader()
         field.size = static_cast<unsigned char>(m_header.at(position + 2 * i + 1));
         if (field.type == ParadoxField::Bcd)
             field.size = 17; // the header holds its decimal places; the value always takes 17 bytes
+        if (!field.hasValidSize())
+            throw corrupt("Feldgröße");
         field.offset = offset;
         field.name = QStringLiteral("Feld%1").arg(i + 1);
         offset += field.size;
@@ -156,14 +159,13 @@ void ParadoxFile::parseHeader()
             if (!nextString(m_fields[i].name))
                 throw corrupt("Feldnamen");
         m_indexName = m_fields.first().name;
-        if (type == CompositeSecondaryTable || type == IncrementalCompositeSecondaryTable) {
-            QString sortOrder;
-            position += numFields * 2;
-            if (nextString(sortOrder)) {
-                QString name;
-                if (nextString(name) && !name.isEmpty())
-                    m_indexName = name;
-            }
+        position += numFields * 2; // the field numbers
+        m_sortOrder.clear();
+        if (nextString(m_sortOrder) &&
+            (type == CompositeSecondaryTable || type == IncrementalCompositeSecondaryTable)) {
+            QString name;
+            if (nextString(name) && !name.isEmpty())
+                m_indexName = name;
         }
     }
 }
@@ -265,8 +267,22 @@ qint64 ParadoxFile::blockOffset(int number) const
     return headerSize() + qint64(number - 1) * blockSize();
 }
 
+void ParadoxFile::stageHeader(const QByteArray &header)
+{
+    m_header = header;
+    m_staged.header = header;
+}
+
+void ParadoxFile::restoreStaged(const Staged &staged)
+{
+    m_staged = staged;
+    m_header = staged.header.isEmpty() ? m_storedHeader : staged.header;
+}
+
 QByteArray ParadoxFile::readBlock(int number) const
 {
+    if (const auto staged = m_staged.blocks.constFind(number); staged != m_staged.blocks.cend())
+        return *staged;
     // Paradox may leave the last block of a file short, holding only its records.
     const qint64 available = std::min<qint64>(blockSize(), m_fileSize - blockOffset(number));
     if (number < 1 || available < 6)
