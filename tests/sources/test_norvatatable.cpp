@@ -83,6 +83,7 @@ private slots:
     void interruptedAppend_data();
     void interruptedAppend();
     void lockedTableIsNotWritten();
+    void refreshIsOneChange();
     void secondaryIndexOfSample();
     void sessionPreparation();
 };
@@ -310,6 +311,30 @@ void TestNorvataTable::lockedTableIsNotWritten()
     ::close(other);
     table.open(fixture.folder(), QStringLiteral("Intraday.db"), QString());
     table.appendRecord(1, 1.0, start.addDays(1));
+    QVERIFY(fixture.problems().isEmpty());
+}
+
+void TestNorvataTable::refreshIsOneChange()
+{
+    // The 40 records of one refresh go in as one journaled change; the one whose key exists is left
+    // out and costs the others nothing.
+    Fixture fixture;
+    QStringList expected = fixture.fill(40, 2);
+    QList<IntradayRecord> records;
+    for (int id = 1; id <= 40; ++id) {
+        records.append({id, 7.5, start.addSecs(id == 13 ? 60 : 3600)});
+        if (id != 13)
+            expected << pxlibText(id, start.addSecs(3600), 7.5);
+    }
+    int journals = 0;
+    ParadoxTable::setCommitHook([&journals](int reached) { journals += reached == 2; });
+    NorvataTable table;
+    table.open(fixture.folder(), QStringLiteral("Intraday.db"), QString());
+    QCOMPARE(table.appendRecords(records), 39);
+    table.close();
+    QCOMPARE(journals, 1);
+    expected.sort();
+    QCOMPARE(TableCheck::recordsViaPxlib(fixture.intraday()), expected);
     QVERIFY(fixture.problems().isEmpty());
 }
 
