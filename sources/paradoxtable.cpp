@@ -387,12 +387,12 @@ void ParadoxTable::commit()
 
     // The journal stays open for the whole use and is removed when the table is closed: one
     // directory change per use, not per change.
-    if (m_journalFd < 0) {
+    const bool created = m_journalFd < 0;
+    if (created) {
         m_journalFd = ::open(QFile::encodeName(journalPath()).constData(),
                              O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (m_journalFd < 0)
             throw ParadoxError(QStringLiteral("Datei %1 kann nicht angelegt werden").arg(journalPath()));
-        syncDirectory(m_path);
     }
     const qint64 half = journal.size() / 2;
     writeAll(m_journalFd, journal.constData(), half, 0, journalPath());
@@ -401,6 +401,10 @@ void ParadoxTable::commit()
     if (::ftruncate(m_journalFd, journal.size()) != 0)
         throw ParadoxError(QStringLiteral("Datei %1 kann nicht geschrieben werden").arg(journalPath()));
     syncFile(m_journalFd, journalPath());
+    // The new journal's name must be on disk too before the table changes. Synced after its
+    // contents, this usually finds the name written with them already and costs little.
+    if (created)
+        syncDirectory(m_path);
     m_journalPending = true;
     step(2);
 
@@ -732,6 +736,31 @@ void ParadoxTable::verifyStructure() const
     if (data.usedBlocks() > blocks)
         throw damaged(QStringLiteral("Blockzahl"));
 
+    // The start of every block: its header and first key. A plain file is read in large pieces, as a
+    // walk through every block of a big table must stay quick; an encrypted one block by block.
+    const int keySize = data.keySize();
+    const int startSize = 6 + keySize;
+    QByteArray starts(qsizetype(blocks) * startSize, '\0');
+    if (data.encryptionKey() == 0) {
+        constexpr int piece = 512;
+        for (int first = 1; first <= blocks; first += piece) {
+            const int count = std::min(piece, blocks - first + 1);
+            const qint64 offset = data.blockOffset(first);
+            const qint64 length = std::min<qint64>(qint64(count) * data.blockSize(), data.fileSize() - offset);
+            QByteArray bytes(length, Qt::Uninitialized);
+            if (::pread(data.descriptor(), bytes.data(), length, offset) != length)
+                throw damaged(QStringLiteral("nicht lesbar"));
+            for (int i = 0; i < count; ++i) {
+                const qint64 at = qint64(i) * data.blockSize();
+                std::memcpy(starts.data() + qint64(first - 1 + i) * startSize, bytes.constData() + at,
+                            std::min<qint64>(startSize, length - at));
+            }
+        }
+    } else {
+        for (int number = 1; number <= blocks; ++number)
+            std::memcpy(starts.data() + qint64(number - 1) * startSize, data.readBlock(number).constData(), startSize);
+    }
+
     struct ChainBlock
     {
         int number, count;
@@ -747,14 +776,18 @@ void ParadoxTable::verifyStructure() const
         if (visited[number])
             throw damaged(QStringLiteral("Kreis in der Blockkette bei Block %1").arg(number));
         visited[number] = true;
-        const QByteArray block = data.readBlock(number);
-        if (ParadoxFile::previousBlock(block) != previous)
+        const QByteArray start = QByteArray::fromRawData(starts.constData() + qint64(number - 1) * startSize, startSize);
+        if (ParadoxFile::previousBlock(start) != previous)
             throw damaged(QStringLiteral("Block %1 hat einen falschen Vorgänger").arg(number));
-        const int count = data.recordCount(block);
-        chain.append({number, count, block.mid(6, data.keySize())});
+        // The records must lie within the file: the last block may be short.
+        const int lastOffset = static_cast<qint16>(ParadoxFile::headerWord(start, 4));
+        if (lastOffset >= 0 && data.blockOffset(number) + 6 + lastOffset + data.recordSize() > data.fileSize())
+            throw damaged(QStringLiteral("Block %1 ist unvollständig").arg(number));
+        const int count = data.recordCount(start);
+        chain.append({number, count, start.mid(6)});
         records += count;
         previous = number;
-        number = ParadoxFile::nextBlock(block);
+        number = ParadoxFile::nextBlock(start);
     }
     if (chain.size() != data.usedBlocks() || records != data.numRecords() ||
         (!chain.isEmpty() && chain.last().number != data.lastBlock()))
