@@ -84,6 +84,7 @@ private slots:
     void interruptedAppend();
     void lockedTableIsNotWritten();
     void refreshIsOneChange();
+    void dumpImportsBack();
     void secondaryIndexOfSample();
     void sessionPreparation();
 };
@@ -336,6 +337,31 @@ void TestNorvataTable::refreshIsOneChange()
     expected.sort();
     QCOMPARE(TableCheck::recordsViaPxlib(fixture.intraday()), expected);
     QVERIFY(fixture.problems().isEmpty());
+}
+
+void TestNorvataTable::dumpImportsBack()
+{
+    // AREACODES lists cities with ";" and quotes: its dump, imported into an emptied copy, gives the
+    // same records.
+    const QString samples = QStringLiteral(ZALVENTO_SOURCE_DIR "/../shared/paradox-samples/db/");
+    if (!QFileInfo::exists(samples))
+        QSKIP("the Paradox sample tables are not beside the project");
+    QTemporaryDir dir;
+    const QString table = dir.filePath(QStringLiteral("AREACODES.DB"));
+    QVERIFY(QFile::copy(samples + QStringLiteral("AREACODES.DB"), table));
+    QVERIFY(QFile::copy(samples + QStringLiteral("AREACODES.PX"), dir.filePath(QStringLiteral("AREACODES.PX"))));
+    const QStringList original = TableCheck::recordsViaPxlib(table);
+    QString text;
+    QTextStream out(&text);
+    NorvataLayout::dump(table, out);
+    out.flush();
+    QVERIFY(text.contains(QLatin1Char('"')));
+    ParadoxTable(table, true).rebuild({});
+    QByteArray csv = text.toUtf8();
+    QBuffer buffer(&csv);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    QCOMPARE(NorvataLayout::importCsv(table, buffer), 370);
+    QCOMPARE(TableCheck::recordsViaPxlib(table), original);
 }
 
 void TestNorvataTable::secondaryIndexOfSample()
