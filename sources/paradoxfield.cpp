@@ -1,6 +1,6 @@
 #include "sources/paradoxfield.h"
 
-#include "core/windows1252.h"
+#include "sources/paradoxcodepage.h"
 #include "sources/paradoxerror.h"
 
 #include <QDateTime>
@@ -96,7 +96,7 @@ QVariant ParadoxField::value(const char *record) const
         const int length = static_cast<int>(qstrnlen(bytes, size));
         if (length == 0)
             return {};
-        return Windows1252::decode(QByteArray(bytes, length));
+        return ParadoxCodePage::decode(QByteArray(bytes, length), codePage);
     }
     if (isNull(record))
         return {};
@@ -138,10 +138,15 @@ void ParadoxField::setValue(char *record, const QVariant &value) const
     bool ok = true;
     switch (type) {
     case Alpha: {
-        const QByteArray text = Windows1252::encode(value.toString());
-        if (text.size() > size)
+        const std::optional<QByteArray> text = ParadoxCodePage::encode(value.toString(), codePage);
+        if (!text)
+            throw ParadoxError(QStringLiteral("Der Text '%1' enthält Zeichen, die die Codeseite %2 von Feld %3 nicht kennt")
+                                   .arg(value.toString())
+                                   .arg(codePage)
+                                   .arg(name));
+        if (text->size() > size)
             unfit(*this, value);
-        std::memcpy(bytes, text.constData(), text.size());
+        std::memcpy(bytes, text->constData(), text->size());
         return;
     }
     case Short:

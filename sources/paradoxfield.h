@@ -33,18 +33,20 @@ public:
     quint8 type = 0;
     int size = 0;
     int offset = 0;
+    int codePage = 1252; // of the text, as the table's header names it
 
     // True when every byte of the field is zero, which is how Paradox stores an empty field.
     bool isNull(const char *record) const;
 
-    // The value of the field in `record`: QString for Alpha (Windows-1252), qint32 for Short, Long and
+    // The value of the field in `record`: QString for Alpha (in the field's code page), qint32 for Short, Long and
     // AutoIncrement, double for Number and Currency, QDate, QTime, QDateTime (local time) for the date
     // and time types, bool for Logical, QByteArray (the raw bytes) for all others. NULL, and a date or
     // time too far out to be represented, give an invalid QVariant.
     QVariant value(const char *record) const;
 
     // Writes `value` into the field of `record`; an invalid QVariant writes NULL. Throws ParadoxError
-    // when the value does not fit the field (text too long, no number for a number field).
+    // when the value does not fit the field (text too long or holding a character that the code page
+    // cannot, no number for a number field).
     void setValue(char *record, const QVariant &value) const;
 
     // Whether the width declared for the field is the one its type takes (or lies in the type's

@@ -133,6 +133,7 @@ void ParadoxFile::parseHeader()
         if (!field.hasValidSize())
             throw corrupt("Feldgröße");
         field.offset = offset;
+        field.codePage = codePage();
         field.name = QStringLiteral("Feld%1").arg(i + 1);
         offset += field.size;
         m_fields.append(field);

@@ -5,9 +5,14 @@
 #include "sources/paradoxtable.h"
 #include "tablecheck.h"
 
+#include "sources/norvatalayout.h"
+
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
+extern "C" {
+#include <paradox.h>
+}
 
 namespace {
 
@@ -110,6 +115,8 @@ private slots:
     void unrepresentableValuesReadAsNull();
     void appendKeepsSecondaryIndexes();
     void unmaintainableSecondaryIndexRefusesAppend();
+    void textInTheTablesCodePage_data();
+    void textInTheTablesCodePage();
 };
 
 void TestParadoxTable::samplesReadAsPxlibReadsThem_data()
@@ -357,6 +364,59 @@ void TestParadoxTable::unmaintainableSecondaryIndexRefusesAppend()
         QVERIFY2(error.text().contains(QLatin1String("AREACODES.XG0")), qPrintable(error.text()));
     }
     QCOMPARE(copy.all(), before);
+}
+
+void TestParadoxTable::textInTheTablesCodePage_data()
+{
+    QTest::addColumn<int>("codePage");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("fits");
+    QTest::newRow("850, umlaut") << 850 << QStringLiteral("Fünf Äpfel") << true;
+    QTest::newRow("437, sharp s") << 437 << QStringLiteral("Straße") << true;
+    QTest::newRow("1252, euro") << 1252 << QStringLiteral("5 €") << true;
+    QTest::newRow("850 has no euro") << 850 << QStringLiteral("5 €") << false;
+    QTest::newRow("1252 has no ruble") << 1252 << QStringLiteral("5 ₽") << false;
+}
+
+void TestParadoxTable::textInTheTablesCodePage()
+{
+    QFETCH(int, codePage);
+    QFETCH(QString, name);
+    QFETCH(bool, fits);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("firma.db"));
+    NorvataLayout::createFirma(path);
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(0x6A));
+        file.write(QByteArray(1, char(codePage & 0xFF)) + QByteArray(1, char(codePage >> 8)));
+    }
+    ParadoxTable table(path, true);
+    QByteArray record(table.data().recordSize(), '\0');
+    table.fields().at(0).setValue(record.data(), 1);
+    const ParadoxField &field = table.fields().at(table.data().fieldIndex(QStringLiteral("Name")));
+    if (!fits) {
+        QVERIFY_THROWS_EXCEPTION(ParadoxError, field.setValue(record.data(), name));
+        return;
+    }
+    field.setValue(record.data(), name);
+    table.insert(record);
+    QVERIFY(table.moveFirst());
+    QCOMPARE(field.value(table.record()).toString(), name);
+
+    // pxlib converts from the code page the header names.
+    pxdoc_t *doc = PX_new();
+    QVERIFY(PX_open_file(doc, QFile::encodeName(path).constData()) >= 0);
+    PX_set_targetencoding(doc, "UTF-8");
+    QByteArray data(doc->px_head->px_recordsize, '\0');
+    QVERIFY(PX_get_record(doc, 0, data.data()));
+    char *text = nullptr;
+    QVERIFY(PX_get_data_alpha(doc, data.data() + field.offset, field.size, &text) > 0);
+    const QString read = QString::fromUtf8(text);
+    doc->free(doc, text);
+    PX_close(doc);
+    PX_delete(doc);
+    QCOMPARE(read, name);
 }
 
 QTEST_GUILESS_MAIN(TestParadoxTable)
