@@ -974,6 +974,8 @@ int ParadoxTable::stageInsert(const QByteArray &record)
     };
 
     int landed = 0; // the block the record goes into
+    QList<QByteArray> movedRecords; // by a split, into block movedTo
+    int movedTo = 0;
     if (m_data->numRecords() == 0 || m_index->indexLevels() == 0) {
         if (!allLeaves().isEmpty())
             throw ParadoxError(QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
@@ -1061,6 +1063,10 @@ int ParadoxTable::stageInsert(const QByteArray &record)
 
             m_data->stageBlock(number, left);
             m_data->stageBlock(added, right);
+            movedTo = added;
+            for (int i = lower; i < total; ++i)
+                if (i != position)
+                    movedRecords.append(records.mid(i * recordSize, recordSize));
             if (following != 0) {
                 QByteArray next = m_data->readBlock(following);
                 ParadoxFile::setPreviousBlock(next, added);
@@ -1099,19 +1105,43 @@ int ParadoxTable::stageInsert(const QByteArray &record)
     }
     m_data->stageHeader(header);
 
-    // Each secondary index gets the record's entry. Entries of records that a split moved keep the
-    // number of their old block: it is a hint, which readers check against the table's key.
+    // Each secondary index gets the record's entry, and the entries of records that a split moved get
+    // the number of their new block.
     for (const Secondary &secondary : m_secondaries) {
         const QList<ParadoxField> &fields = secondary.table->fields();
-        QByteArray entry(secondary.table->data().recordSize(), '\0');
-        for (qsizetype i = 0; i < secondary.sourceFields.size(); ++i)
-            std::memcpy(entry.data() + fields.at(i).offset,
-                        record.constData() + m_data->fields().at(secondary.sourceFields.at(i)).offset,
-                        fields.at(i).size);
+        const auto entryOf = [&](const char *source) {
+            QByteArray entry(secondary.table->data().recordSize(), '\0');
+            for (qsizetype i = 0; i < secondary.sourceFields.size(); ++i)
+                std::memcpy(entry.data() + fields.at(i).offset,
+                            source + m_data->fields().at(secondary.sourceFields.at(i)).offset, fields.at(i).size);
+            return entry;
+        };
+        for (const QByteArray &moved : movedRecords)
+            secondary.table->stageBlockHint(entryOf(moved.constData()), movedTo);
+        QByteArray entry = entryOf(record.constData());
         fields.last().setValue(entry.data(), landed);
         secondary.table->stageInsert(entry);
     }
     return landed;
+}
+
+void ParadoxTable::stageBlockHint(const QByteArray &entry, int block)
+{
+    const int keySize = m_data->keySize();
+    int slot = -1;
+    const std::vector<IndexNode> path = indexPath(entry.left(keySize), slot);
+    const int number = path.back().entries.at(slot).block;
+    QByteArray data = m_data->readBlock(number);
+    const int count = m_data->recordCount(data);
+    for (int i = 0; i < count; ++i) {
+        char *stored = data.data() + 6 + i * m_data->recordSize();
+        if (compareKeys(stored, entry.constData(), keySize) == 0) {
+            fields().last().setValue(stored, block);
+            m_data->stageBlock(number, data);
+            return;
+        }
+    }
+    throw ParadoxError(QStringLiteral("Sekundärindex %1 ist veraltet; die Tabelle wird nicht verändert").arg(m_path));
 }
 
 void ParadoxTable::rebuild(QList<QByteArray> records)

@@ -42,6 +42,8 @@ public:
     bool moveNext();
     bool atEnd() const { return m_atEnd; }
     bool hasRecord() const { return m_blockNumber > 0 && !m_atEnd; }
+    // The number of the block that holds the current record.
+    int blockNumber() const { return m_blockNumber; }
     const char *record() const;
     QByteArray recordBytes() const { return QByteArray(record(), m_data->recordSize()); }
 
@@ -108,6 +110,8 @@ private:
     void verifyStructure() const;
     void loadSecondaries();
     int stageInsert(const QByteArray &record);
+    // In a secondary index: the entry with the key of `entry` gets `block` as its record's block.
+    void stageBlockHint(const QByteArray &entry, int block);
     QList<ParadoxFile *> files() const;
     void discardStaged();
     void commit();

@@ -339,6 +339,14 @@ void TestParadoxTable::appendKeepsSecondaryIndexes()
         QCOMPARE(TableCheck::recordsViaPxlib(copy.path(QString::fromLatin1(table))).size(), 21);
     }
     QCOMPARE(ParadoxFile::headerLong(fileBytes(copy.path(QStringLiteral("CUSTOMER.DB"))), 0x49), 45u);
+    // The append split the last block: every entry names the block its record now lies in.
+    ParadoxTable customer(copy.path(QStringLiteral("CUSTOMER.DB")));
+    ParadoxTable city(copy.path(QStringLiteral("CUSTOMER.X06")));
+    for (bool more = city.moveFirst(); more; more = city.moveNext()) {
+        const QByteArray custNo(city.record() + city.fields().at(1).offset, 4);
+        QVERIFY(customer.seek(custNo));
+        QCOMPARE(city.fields().at(2).value(city.record()).toInt(), customer.blockNumber());
+    }
 
     NorvataTable lookup;
     lookup.open(copy.dir.path() + QLatin1Char('/'), QStringLiteral("customer.db"), QStringLiteral("City"));
