@@ -4,8 +4,8 @@
 
 #include <QChar>
 #include <QDateTime>
-#include <QString>
 #include <QList>
+#include <QString>
 #include <QStringList>
 #include <memory>
 

@@ -140,10 +140,11 @@ void ParadoxField::setValue(char *record, const QVariant &value) const
     case Alpha: {
         const std::optional<QByteArray> text = ParadoxCodePage::encode(value.toString(), codePage);
         if (!text)
-            throw ParadoxError(QStringLiteral("Der Text '%1' enthält Zeichen, die die Codeseite %2 von Feld %3 nicht kennt")
-                                   .arg(value.toString())
-                                   .arg(codePage)
-                                   .arg(name));
+            throw ParadoxError(
+                QStringLiteral("Der Text '%1' enthält Zeichen, die die Codeseite %2 von Feld %3 nicht kennt")
+                    .arg(value.toString())
+                    .arg(codePage)
+                    .arg(name));
         if (text->size() > size)
             unfit(*this, value);
         std::memcpy(bytes, text->constData(), text->size());

@@ -38,9 +38,9 @@ public:
     // True when every byte of the field is zero, which is how Paradox stores an empty field.
     bool isNull(const char *record) const;
 
-    // The value of the field in `record`: QString for Alpha (in the field's code page), qint32 for Short, Long and
-    // AutoIncrement, double for Number and Currency, QDate, QTime, QDateTime (local time) for the date
-    // and time types, bool for Logical, QByteArray (the raw bytes) for all others. NULL, and a date or
+    // The value of the field in `record`: QString for Alpha (in the field's code page), qint32 for Short,
+    // Long and AutoIncrement, double for Number and Currency, QDate, QTime, QDateTime (local time) for the
+    // date and time types, bool for Logical, QByteArray (the raw bytes) for all others. NULL, and a date or
     // time too far out to be represented, give an invalid QVariant.
     QVariant value(const char *record) const;
 

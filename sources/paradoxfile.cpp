@@ -86,7 +86,9 @@ ParadoxFile::~ParadoxFile()
 ParadoxFile::ParadoxFile(ParadoxFile &&other) noexcept
     : m_path(std::move(other.m_path)), m_fd(std::exchange(other.m_fd, -1)),
       m_header(std::move(other.m_header)), m_fields(std::move(other.m_fields)),
-      m_indexName(std::move(other.m_indexName)), m_fileSize(other.m_fileSize)
+      m_indexName(std::move(other.m_indexName)), m_sortOrder(std::move(other.m_sortOrder)),
+      m_fileSize(other.m_fileSize), m_storedHeader(std::move(other.m_storedHeader)),
+      m_staged(std::move(other.m_staged))
 {
 }
 

@@ -126,7 +126,8 @@ bool isKeyedType(quint8 type)
 
 bool isCompositeType(quint8 type)
 {
-    return type == ParadoxFile::CompositeSecondaryTable || type == ParadoxFile::IncrementalCompositeSecondaryTable;
+    return type == ParadoxFile::CompositeSecondaryTable ||
+           type == ParadoxFile::IncrementalCompositeSecondaryTable;
 }
 
 } // namespace
@@ -169,8 +170,9 @@ void ParadoxTable::openFiles()
         if (QFileInfo::exists(px)) {
             m_index = std::make_unique<ParadoxFile>(px, m_writable);
             const quint8 expected = m_data->fileType() == ParadoxFile::KeyedTable ? ParadoxFile::PrimaryIndex
-                                    : isCompositeType(m_data->fileType()) ? ParadoxFile::CompositeSecondaryIndex
-                                                                          : ParadoxFile::SecondaryIndex;
+                                    : isCompositeType(m_data->fileType())
+                                        ? ParadoxFile::CompositeSecondaryIndex
+                                        : ParadoxFile::SecondaryIndex;
             if (m_index->fileType() != expected || m_index->keySize() != m_data->keySize())
                 throw ParadoxError(QStringLiteral("Datei %1 ist nicht der Index von %2").arg(px, m_path));
         }
@@ -197,7 +199,8 @@ QString ParadoxTable::indexPath() const
     // The primary index is <table>.PX; the index of a secondary index <table>.Xnn is <table>.Ynn.
     const QFileInfo info(m_path);
     QString suffix = info.suffix();
-    if (m_data && m_data->fileType() != ParadoxFile::KeyedTable && suffix.startsWith(QLatin1Char('X'), Qt::CaseInsensitive))
+    if (m_data && m_data->fileType() != ParadoxFile::KeyedTable &&
+        suffix.startsWith(QLatin1Char('X'), Qt::CaseInsensitive))
         suffix[0] = QLatin1Char('Y');
     else
         suffix = QStringLiteral("PX");
@@ -689,8 +692,9 @@ int ParadoxTable::compareKeys(const char *a, const char *b, int length) const
                 const unsigned char x = a[offset + i], y = b[offset + i];
                 const int wx = weight(x), wy = weight(y);
                 if (wx < 0 || wy < 0 || (wx == wy && x != y))
-                    throw ParadoxError(QStringLiteral("Datei %1: die Sortierfolge %2 dieser Texte ist unbekannt")
-                                           .arg(m_path, m_data->sortOrder()));
+                    throw ParadoxError(
+                        QStringLiteral("Datei %1: die Sortierfolge %2 dieser Texte ist unbekannt")
+                            .arg(m_path, m_data->sortOrder()));
                 if (wx != wy)
                     return wx < wy ? -1 : 1;
                 if (wx == 0)
@@ -746,7 +750,8 @@ void ParadoxTable::verifyStructure() const
         for (int first = 1; first <= blocks; first += piece) {
             const int count = std::min(piece, blocks - first + 1);
             const qint64 offset = data.blockOffset(first);
-            const qint64 length = std::min<qint64>(qint64(count) * data.blockSize(), data.fileSize() - offset);
+            const qint64 length =
+                std::min<qint64>(qint64(count) * data.blockSize(), data.fileSize() - offset);
             QByteArray bytes(length, Qt::Uninitialized);
             if (::pread(data.descriptor(), bytes.data(), length, offset) != length)
                 throw damaged(QStringLiteral("nicht lesbar"));
@@ -758,7 +763,8 @@ void ParadoxTable::verifyStructure() const
         }
     } else {
         for (int number = 1; number <= blocks; ++number)
-            std::memcpy(starts.data() + qint64(number - 1) * startSize, data.readBlock(number).constData(), startSize);
+            std::memcpy(starts.data() + qint64(number - 1) * startSize, data.readBlock(number).constData(),
+                        startSize);
     }
 
     struct ChainBlock
@@ -776,12 +782,14 @@ void ParadoxTable::verifyStructure() const
         if (visited[number])
             throw damaged(QStringLiteral("Kreis in der Blockkette bei Block %1").arg(number));
         visited[number] = true;
-        const QByteArray start = QByteArray::fromRawData(starts.constData() + qint64(number - 1) * startSize, startSize);
+        const QByteArray start =
+            QByteArray::fromRawData(starts.constData() + qint64(number - 1) * startSize, startSize);
         if (ParadoxFile::previousBlock(start) != previous)
             throw damaged(QStringLiteral("Block %1 hat einen falschen Vorgänger").arg(number));
         // The records must lie within the file: the last block may be short.
         const int lastOffset = static_cast<qint16>(ParadoxFile::headerWord(start, 4));
-        if (lastOffset >= 0 && data.blockOffset(number) + 6 + lastOffset + data.recordSize() > data.fileSize())
+        if (lastOffset >= 0 &&
+            data.blockOffset(number) + 6 + lastOffset + data.recordSize() > data.fileSize())
             throw damaged(QStringLiteral("Block %1 ist unvollständig").arg(number));
         const int count = data.recordCount(start);
         chain.append({number, count, start.mid(6)});
@@ -820,7 +828,8 @@ void ParadoxTable::loadSecondaries()
         const QString path = info.absolutePath() + QLatin1Char('/') + name;
         const auto unmaintainable = [&](const QString &why) {
             return ParadoxError(
-                QStringLiteral("Sekundärindex %1 kann nicht mitgeführt werden (%2); die Tabelle wird nicht verändert")
+                QStringLiteral(
+                    "Sekundärindex %1 kann nicht mitgeführt werden (%2); die Tabelle wird nicht verändert")
                     .arg(path, why));
         };
         Secondary secondary;
@@ -842,8 +851,10 @@ void ParadoxTable::loadSecondaries()
             const int source = i < indexed ? m_data->fieldIndex(fields.at(i).name) : i - indexed;
             if (source < 0 || m_data->fields().at(source).type != fields.at(i).type ||
                 m_data->fields().at(source).size != fields.at(i).size ||
-                (i >= indexed && m_data->fields().at(source).name.compare(fields.at(i).name, Qt::CaseInsensitive)))
-                throw unmaintainable(QStringLiteral("Feld %1 passt nicht zur Tabelle").arg(fields.at(i).name));
+                (i >= indexed &&
+                 m_data->fields().at(source).name.compare(fields.at(i).name, Qt::CaseInsensitive)))
+                throw unmaintainable(
+                    QStringLiteral("Feld %1 passt nicht zur Tabelle").arg(fields.at(i).name));
             secondary.sourceFields.append(source);
         }
         try {
@@ -944,7 +955,8 @@ int ParadoxTable::stageInsert(const QByteArray &record)
     QByteArray header = m_data->header();
     ParadoxFile::setHeaderLong(header, 0x06, m_data->numRecords() + 1);
     if (m_data->staged().header.isEmpty())
-        header[0x2D] = static_cast<char>(header.at(0x2D) + 1); // change counter, once per change: other users re-read
+        header[0x2D] =
+            static_cast<char>(header.at(0x2D) + 1); // change counter, once per change: other users re-read
     // The table's counter follows the values written into its auto-increment field.
     for (const ParadoxField &field : m_data->fields())
         if (field.type == ParadoxField::AutoIncrement && m_data->headerSize() >= 0x4D) {
@@ -973,7 +985,7 @@ int ParadoxTable::stageInsert(const QByteArray &record)
         return leaves;
     };
 
-    int landed = 0; // the block the record goes into
+    int landed = 0;                 // the block the record goes into
     QList<QByteArray> movedRecords; // by a split, into block movedTo
     int movedTo = 0;
     if (m_data->numRecords() == 0 || m_index->indexLevels() == 0) {
@@ -1005,9 +1017,11 @@ int ParadoxTable::stageInsert(const QByteArray &record)
         if (count != leafNode.entries.at(slot).count)
             throw ParadoxError(QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
         int position = 0;
-        while (position < count && compareKeys(block.constData() + 6 + position * recordSize, key.constData(), keySize) <= 0)
+        while (position < count &&
+               compareKeys(block.constData() + 6 + position * recordSize, key.constData(), keySize) <= 0)
             ++position;
-        if (position > 0 && compareKeys(block.constData() + 6 + (position - 1) * recordSize, key.constData(), keySize) == 0)
+        if (position > 0 &&
+            compareKeys(block.constData() + 6 + (position - 1) * recordSize, key.constData(), keySize) == 0)
             throw ParadoxError(QStringLiteral("Schlüssel bereits vorhanden in Tabelle %1").arg(m_path));
 
         QByteArray records = block.mid(6, count * recordSize);
@@ -1027,7 +1041,8 @@ int ParadoxTable::stageInsert(const QByteArray &record)
             m_data->setRecordCount(block, count + 1);
             m_data->stageBlock(number, block);
             landed = number;
-            if (position == 0 && compareKeys(key.constData(), leafNode.entries.at(slot).key.constData(), keySize) < 0) {
+            if (position == 0 &&
+                compareKeys(key.constData(), leafNode.entries.at(slot).key.constData(), keySize) < 0) {
                 // A new first key of the table: the keys on the path change, rebuild the index.
                 QList<IndexEntry> leaves = allLeaves();
                 leaves[0] = {key, number, count + 1};
@@ -1113,7 +1128,8 @@ int ParadoxTable::stageInsert(const QByteArray &record)
             QByteArray entry(secondary.table->data().recordSize(), '\0');
             for (qsizetype i = 0; i < secondary.sourceFields.size(); ++i)
                 std::memcpy(entry.data() + fields.at(i).offset,
-                            source + m_data->fields().at(secondary.sourceFields.at(i)).offset, fields.at(i).size);
+                            source + m_data->fields().at(secondary.sourceFields.at(i)).offset,
+                            fields.at(i).size);
             return entry;
         };
         for (const QByteArray &moved : movedRecords)
@@ -1141,7 +1157,8 @@ void ParadoxTable::stageBlockHint(const QByteArray &entry, int block)
             return;
         }
     }
-    throw ParadoxError(QStringLiteral("Sekundärindex %1 ist veraltet; die Tabelle wird nicht verändert").arg(m_path));
+    throw ParadoxError(
+        QStringLiteral("Sekundärindex %1 ist veraltet; die Tabelle wird nicht verändert").arg(m_path));
 }
 
 void ParadoxTable::rebuild(QList<QByteArray> records)
@@ -1162,11 +1179,12 @@ void ParadoxTable::rebuild(QList<QByteArray> records)
     }
     // Rewriting the table would leave its secondary indexes pointing at the old blocks.
     const QFileInfo info(m_path);
-    const QStringList secondaries = QDir(info.absolutePath())
-                                        .entryList({info.completeBaseName() + QStringLiteral(".X*")}, QDir::Files);
+    const QStringList secondaries =
+        QDir(info.absolutePath()).entryList({info.completeBaseName() + QStringLiteral(".X*")}, QDir::Files);
     if (!secondaries.isEmpty())
-        throw ParadoxError(QStringLiteral("Tabelle %1 hat Sekundärindizes (%2) und wird nicht neu geschrieben")
-                               .arg(m_path, secondaries.join(QStringLiteral(", "))));
+        throw ParadoxError(
+            QStringLiteral("Tabelle %1 hat Sekundärindizes (%2) und wird nicht neu geschrieben")
+                .arg(m_path, secondaries.join(QStringLiteral(", "))));
     const int capacity = m_data->blockCapacity();
     const int blocks = static_cast<int>((records.size() + capacity - 1) / capacity);
     if (blocks >= 0xFFFE)

@@ -76,7 +76,10 @@ void TestNorvataKill::killedWriterLeavesTableWhole()
         const auto present = std::count_if(inFlight.cbegin(), inFlight.cend(),
                                            [&](const QString &record) { return actual.contains(record); });
         QVERIFY2(present == 0 || present == inFlight.size(),
-                 qPrintable(QStringLiteral("round %1: %2 of %3 records of one change").arg(round).arg(present).arg(inFlight.size())));
+                 qPrintable(QStringLiteral("round %1: %2 of %3 records of one change")
+                                .arg(round)
+                                .arg(present)
+                                .arg(inFlight.size())));
         if (present > 0)
             expected << inFlight;
         expected.sort();

@@ -349,7 +349,8 @@ void TestNorvataTable::dumpImportsBack()
     QTemporaryDir dir;
     const QString table = dir.filePath(QStringLiteral("AREACODES.DB"));
     QVERIFY(QFile::copy(samples + QStringLiteral("AREACODES.DB"), table));
-    QVERIFY(QFile::copy(samples + QStringLiteral("AREACODES.PX"), dir.filePath(QStringLiteral("AREACODES.PX"))));
+    QVERIFY(
+        QFile::copy(samples + QStringLiteral("AREACODES.PX"), dir.filePath(QStringLiteral("AREACODES.PX"))));
     const QStringList original = TableCheck::recordsViaPxlib(table);
     QString text;
     QTextStream out(&text);

@@ -1,11 +1,10 @@
 // Reading real Paradox tables: every sample reads back as pxlib reads it, and finding by key through
 // a two-level primary index lands on the right record.
+#include "sources/norvatalayout.h"
 #include "sources/norvatatable.h"
 #include "sources/paradoxerror.h"
 #include "sources/paradoxtable.h"
 #include "tablecheck.h"
-
-#include "sources/norvatalayout.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -260,15 +259,31 @@ void TestParadoxTable::damagedTablesAreRefused_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("action");
     const int block = 2048; // the header's size, then block n at 2048 * n
-    QTest::newRow("number key declared 4 bytes wide") << "fields" << "long.db" << 0x78 << QByteArray("\x06") << "open";
-    QTest::newRow("block count below the file's") << "db" << "CUSTOMER.DB" << 0x0C << QByteArray("\x02\x00", 2) << "insert";
-    QTest::newRow("first block out of range") << "db" << "CUSTOMER.DB" << 0x0E << QByteArray("\x09\x00", 2) << "insert";
-    QTest::newRow("next block out of range") << "db" << "CUSTOMER.DB" << block << QByteArray("\x32\x00", 2) << "insert";
-    QTest::newRow("corrupt record count") << "db" << "CUSTOMER.DB" << 2 * block + 4 << QByteArray("\x05\x00", 2) << "insert";
-    QTest::newRow("chain loop, append") << "db" << "CUSTOMER.DB" << 4 * block << QByteArray("\x02\x00", 2) << "insert";
-    QTest::newRow("chain loop, read") << "db" << "CUSTOMER.DB" << 4 * block << QByteArray("\x02\x00", 2) << "read";
-    QTest::newRow("index entry at block 0, find") << "db" << "CUSTOMER.PX" << block + 6 + 4 << QByteArray("\x80\x00", 2) << "seek";
-    QTest::newRow("index entry at block 0, append") << "db" << "CUSTOMER.PX" << block + 6 + 4 << QByteArray("\x80\x00", 2) << "insert";
+    QTest::newRow("number key declared 4 bytes wide") << "fields"
+                                                      << "long.db" << 0x78 << QByteArray("\x06") << "open";
+    QTest::newRow("block count below the file's")
+        << "db"
+        << "CUSTOMER.DB" << 0x0C << QByteArray("\x02\x00", 2) << "insert";
+    QTest::newRow("first block out of range")
+        << "db"
+        << "CUSTOMER.DB" << 0x0E << QByteArray("\x09\x00", 2) << "insert";
+    QTest::newRow("next block out of range")
+        << "db"
+        << "CUSTOMER.DB" << block << QByteArray("\x32\x00", 2) << "insert";
+    QTest::newRow("corrupt record count")
+        << "db"
+        << "CUSTOMER.DB" << 2 * block + 4 << QByteArray("\x05\x00", 2) << "insert";
+    QTest::newRow("chain loop, append")
+        << "db"
+        << "CUSTOMER.DB" << 4 * block << QByteArray("\x02\x00", 2) << "insert";
+    QTest::newRow("chain loop, read") << "db"
+                                      << "CUSTOMER.DB" << 4 * block << QByteArray("\x02\x00", 2) << "read";
+    QTest::newRow("index entry at block 0, find")
+        << "db"
+        << "CUSTOMER.PX" << block + 6 + 4 << QByteArray("\x80\x00", 2) << "seek";
+    QTest::newRow("index entry at block 0, append")
+        << "db"
+        << "CUSTOMER.PX" << block + 6 + 4 << QByteArray("\x80\x00", 2) << "insert";
 }
 
 void TestParadoxTable::damagedTablesAreRefused()
@@ -280,7 +295,8 @@ void TestParadoxTable::damagedTablesAreRefused()
     QFETCH(QString, action);
     SampleCopy copy(folder);
     copy.patch(file, offset, bytes);
-    const QString table = copy.path(file.endsWith(QLatin1String(".PX")) ? QStringLiteral("CUSTOMER.DB") : file);
+    const QString table =
+        copy.path(file.endsWith(QLatin1String(".PX")) ? QStringLiteral("CUSTOMER.DB") : file);
     const QByteArray before = copy.all();
     try {
         ParadoxTable paradox(table, true);
@@ -308,8 +324,10 @@ void TestParadoxTable::unrepresentableValuesReadAsNull_data()
     QTest::addColumn<int>("type");
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("timestamp not a number") << int(ParadoxField::Timestamp) << QByteArray(8, '\xff');
-    QTest::newRow("timestamp infinite") << int(ParadoxField::Timestamp) << QByteArray("\xff\xf0\0\0\0\0\0\0", 8);
-    QTest::newRow("timestamp 1e300 ms") << int(ParadoxField::Timestamp) << QByteArray("\xfe\x36\x7b\xc7\x63\x8d\x5f\xc1", 8);
+    QTest::newRow("timestamp infinite")
+        << int(ParadoxField::Timestamp) << QByteArray("\xff\xf0\0\0\0\0\0\0", 8);
+    QTest::newRow("timestamp 1e300 ms")
+        << int(ParadoxField::Timestamp) << QByteArray("\xfe\x36\x7b\xc7\x63\x8d\x5f\xc1", 8);
     QTest::newRow("time past midnight") << int(ParadoxField::Time) << QByteArray("\xff\xff\xff\xff", 4);
 }
 
@@ -330,11 +348,15 @@ void TestParadoxTable::appendKeepsSecondaryIndexes()
         ParadoxTable customer(copy.path(QStringLiteral("CUSTOMER.DB")), true);
         QByteArray record(customer.data().recordSize(), '\0');
         customer.fields().at(0).setValue(record.data(), 45);
-        customer.fields().at(customer.data().fieldIndex(QStringLiteral("City"))).setValue(record.data(), QStringLiteral("Boulder Creek"));
+        customer.fields()
+            .at(customer.data().fieldIndex(QStringLiteral("City")))
+            .setValue(record.data(), QStringLiteral("Boulder Creek"));
         customer.insert(record);
     }
-    for (const auto &[table, index] : {std::pair{"CUSTOMER.DB", "CUSTOMER.PX"}, std::pair{"CUSTOMER.X06", "CUSTOMER.Y06"}}) {
-        const QStringList problems = TableCheck::structure(copy.path(QString::fromLatin1(table)), copy.path(QString::fromLatin1(index)));
+    for (const auto &[table, index] :
+         {std::pair{"CUSTOMER.DB", "CUSTOMER.PX"}, std::pair{"CUSTOMER.X06", "CUSTOMER.Y06"}}) {
+        const QStringList problems = TableCheck::structure(copy.path(QString::fromLatin1(table)),
+                                                           copy.path(QString::fromLatin1(index)));
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
         QCOMPARE(TableCheck::recordsViaPxlib(copy.path(QString::fromLatin1(table))).size(), 21);
     }
