@@ -148,6 +148,75 @@ QString valueText(const ParadoxField &field, const QVariant &value)
     }
 }
 
+// A field as CSV writes it: in double quotes, inner quotes doubled, when it holds the separator, a
+// quote or a line break, or starts or ends with a blank that a reader might trim.
+QString csvField(const QString &text)
+{
+    const bool quote = text.contains(QLatin1Char(';')) || text.contains(QLatin1Char('"')) ||
+                       text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')) ||
+                       (!text.isEmpty() && (text.front().isSpace() || text.back().isSpace()));
+    if (!quote)
+        return text;
+    return QLatin1Char('"') + QString(text).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+           QLatin1Char('"');
+}
+
+struct CsvRecord
+{
+    int line = 0; // where the record starts
+    QStringList fields;
+};
+
+// The records of a CSV text: ";" between fields; a field in double quotes may hold ";", line breaks
+// and doubled quotes. Empty lines are no records. Throws ParadoxError on a quote left open.
+QList<CsvRecord> parseCsv(const QString &text)
+{
+    QList<CsvRecord> records;
+    CsvRecord record;
+    QString field;
+    bool quoted = false, wasQuoted = false;
+    int line = 1;
+    record.line = line;
+    const auto endRecord = [&] {
+        if (!(record.fields.isEmpty() && field.trimmed().isEmpty() && !wasQuoted)) {
+            record.fields.append(field);
+            records.append(record);
+        }
+        record = {};
+        field.clear();
+        wasQuoted = false;
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\n'))
+            ++line;
+        if (quoted) {
+            if (c != QLatin1Char('"'))
+                field += c;
+            else if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"'))
+                field += text.at(++i);
+            else
+                quoted = false;
+        } else if (c == QLatin1Char('"') && field.trimmed().isEmpty()) {
+            field.clear();
+            quoted = wasQuoted = true;
+        } else if (c == QLatin1Char(';')) {
+            record.fields.append(field);
+            field.clear();
+            wasQuoted = false;
+        } else if (c == QLatin1Char('\n')) {
+            endRecord();
+            record.line = line;
+        } else if (c != QLatin1Char('\r')) {
+            field += c;
+        }
+    }
+    if (quoted)
+        throw ParadoxError(QStringLiteral("Zeile %1: Anführungszeichen nicht geschlossen").arg(record.line));
+    endRecord();
+    return records;
+}
+
 } // namespace
 
 void NorvataLayout::createFirma(const QString &path, const QString &password)
@@ -175,13 +244,9 @@ int NorvataLayout::importCsv(const QString &path, QIODevice &csv)
     QTextStream in(&csv);
     in.setEncoding(QStringConverter::Utf8);
     QList<int> columns;
-    int lineNumber = 0;
-    while (!in.atEnd()) {
-        const QString line = in.readLine();
-        ++lineNumber;
-        if (line.trimmed().isEmpty())
-            continue;
-        const QStringList cells = line.split(QLatin1Char(';'));
+    for (const CsvRecord &line : parseCsv(in.readAll())) {
+        const QStringList &cells = line.fields;
+        const int lineNumber = line.line;
         if (columns.isEmpty()) {
             for (const QString &name : cells) {
                 const int index = table.data().fieldIndex(name.trimmed());
@@ -223,12 +288,12 @@ void NorvataLayout::dump(const QString &path, QTextStream &out)
     ParadoxTable table(path, false);
     QStringList names;
     for (const ParadoxField &field : table.fields())
-        names.append(field.name);
+        names.append(csvField(field.name));
     out << names.join(QLatin1Char(';')) << '\n';
     for (bool more = table.moveFirst(); more; more = table.moveNext()) {
         QStringList cells;
         for (const ParadoxField &field : table.fields())
-            cells.append(valueText(field, field.value(table.record())));
+            cells.append(csvField(valueText(field, field.value(table.record()))));
         out << cells.join(QLatin1Char(';')) << '\n';
     }
 }

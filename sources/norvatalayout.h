@@ -16,7 +16,8 @@ namespace NorvataLayout {
 void createFirma(const QString &path, const QString &password = {});
 void createIntraday(const QString &path, const QString &password = {});
 
-// Adds the records of a CSV text (";"-separated, first line the field names, numbers with "." or
+// Adds the records of a CSV text (";"-separated, fields holding ";", quotes or line breaks in double
+// quotes with inner quotes doubled, first line the field names, numbers with "." or
 // ",", timestamps as "yyyy-MM-dd hh:mm:ss[.zzz]", dates as "yyyy-MM-dd") to the table at `path`, as
 // one crash-safe change in key order. Returns the number of records added. Throws ParadoxError
 // naming the line of a bad value, or on a duplicate key; the table then stays as it was.

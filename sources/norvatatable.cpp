@@ -290,6 +290,28 @@ void NorvataTable::appendRecord(qint32 firma, double kurs, const QDateTime &zeit
     });
 }
 
+int NorvataTable::appendRecords(const QList<IntradayRecord> &records)
+{
+    return guarded([&] {
+        const ParadoxField &firma = m_table->fields().at(field(QStringLiteral("Firma")));
+        const ParadoxField &kurs = m_table->fields().at(field(QStringLiteral("Kurs")));
+        const ParadoxField &zeit = m_table->fields().at(field(QStringLiteral("Zeit")));
+        QList<QByteArray> bytes;
+        for (const IntradayRecord &record : records) {
+            QByteArray row(m_table->data().recordSize(), '\0');
+            try {
+                firma.setValue(row.data(), record.firma);
+                kurs.setValue(row.data(), record.kurs);
+                zeit.setValue(row.data(), record.zeit);
+            } catch (const ParadoxError &) {
+                continue; // this record only
+            }
+            bytes.append(row);
+        }
+        return static_cast<int>(m_table->insertAll(bytes).count(QString()));
+    });
+}
+
 void NorvataTable::close()
 {
     m_secondary.reset();

@@ -4,11 +4,20 @@
 
 #include <QChar>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <memory>
 
 class ParadoxTable;
+
+// One price for Intraday.db: the id, the price and its time.
+struct IntradayRecord
+{
+    qint32 firma = 0;
+    double kurs = 0;
+    QDateTime zeit;
+};
 
 // A failed use of a Norvata table: missing table, unknown index or field, a key text that is no
 // number for a number key, a locked table, a duplicate key, a damaged file.
@@ -71,6 +80,12 @@ public:
     // Appends a record with `Firma`, `Kurs` and `Zeit` and posts it: it goes into its place in key
     // order, written crash-safe. Throws on a duplicate key or a locked table.
     void appendRecord(qint32 firma, double kurs, const QDateTime &zeit);
+
+    // Appends and posts all `records` as one crash-safe change: after a crash the table holds all of
+    // them or none. A record that cannot be appended (a duplicate key, a value that does not fit) is
+    // left out and costs the others nothing. Returns the number appended. Throws NorvataError, the
+    // table unchanged and closed, when it cannot be written at all (locked, damaged).
+    int appendRecords(const QList<IntradayRecord> &records);
 
     void close();
 

@@ -1,6 +1,6 @@
 #include "sources/paradoxfield.h"
 
-#include "core/windows1252.h"
+#include "sources/paradoxcodepage.h"
 #include "sources/paradoxerror.h"
 
 #include <QDateTime>
@@ -30,6 +30,7 @@ void writeBigEndian(char *bytes, int size, quint64 value)
 // Integers: two's complement with the sign bit flipped.
 qint64 readInteger(const char *bytes, int size)
 {
+    Q_ASSERT(size >= 1 && size <= 8); // the sizes are checked when the table is opened
     const quint64 signBit = quint64(1) << (size * 8 - 1);
     const quint64 raw = readBigEndian(bytes, size) ^ signBit;
     // Sign-extend the size*8-bit value.
@@ -95,7 +96,7 @@ QVariant ParadoxField::value(const char *record) const
         const int length = static_cast<int>(qstrnlen(bytes, size));
         if (length == 0)
             return {};
-        return Windows1252::decode(QByteArray(bytes, length));
+        return ParadoxCodePage::decode(QByteArray(bytes, length), codePage);
     }
     if (isNull(record))
         return {};
@@ -107,12 +108,20 @@ QVariant ParadoxField::value(const char *record) const
     case Number:
     case Currency:
         return readDouble(bytes);
-    case Date:
-        return dayOne().addDays(readInteger(bytes, 4) - 1);
-    case Time:
-        return QTime::fromMSecsSinceStartOfDay(static_cast<int>(readInteger(bytes, 4)));
-    case Timestamp:
-        return dateTimeFromTimestamp(readDouble(bytes));
+    case Date: {
+        const QDate date = dayOne().addDays(readInteger(bytes, 4) - 1);
+        return date.isValid() ? QVariant(date) : QVariant();
+    }
+    case Time: {
+        const qint64 ms = readInteger(bytes, 4);
+        if (ms < 0 || ms >= msPerDay)
+            return {};
+        return QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms));
+    }
+    case Timestamp: {
+        const QDateTime dateTime = dateTimeFromTimestamp(readDouble(bytes));
+        return dateTime.isValid() ? QVariant(dateTime) : QVariant();
+    }
     case Logical:
         return static_cast<unsigned char>(bytes[0]) != 0x80;
     default:
@@ -129,10 +138,16 @@ void ParadoxField::setValue(char *record, const QVariant &value) const
     bool ok = true;
     switch (type) {
     case Alpha: {
-        const QByteArray text = Windows1252::encode(value.toString());
-        if (text.size() > size)
+        const std::optional<QByteArray> text = ParadoxCodePage::encode(value.toString(), codePage);
+        if (!text)
+            throw ParadoxError(
+                QStringLiteral("Der Text '%1' enthält Zeichen, die die Codeseite %2 von Feld %3 nicht kennt")
+                    .arg(value.toString())
+                    .arg(codePage)
+                    .arg(name));
+        if (text->size() > size)
             unfit(*this, value);
-        std::memcpy(bytes, text.constData(), text.size());
+        std::memcpy(bytes, text->constData(), text->size());
         return;
     }
     case Short:
@@ -187,6 +202,38 @@ void ParadoxField::setValue(char *record, const QVariant &value) const
     }
 }
 
+bool ParadoxField::hasValidSize() const
+{
+    switch (type) {
+    case Alpha:
+    case Bytes:
+        return size >= 1 && size <= 255;
+    case Short:
+        return size == 2;
+    case Long:
+    case AutoIncrement:
+    case Date:
+    case Time:
+        return size == 4;
+    case Number:
+    case Currency:
+    case Timestamp:
+        return size == 8;
+    case Logical:
+        return size == 1;
+    case Bcd:
+        return size == 17;
+    case Memo:
+    case Blob:
+    case FormattedMemo:
+    case Ole:
+    case Graphic:
+        return size >= 10 && size <= 255; // the leader: block reference, length, modifier, then text
+    default:
+        return false;
+    }
+}
+
 bool ParadoxField::ordersBytewise() const
 {
     switch (type) {
@@ -214,6 +261,11 @@ double ParadoxField::timestampFromDateTime(const QDateTime &dateTime)
 
 QDateTime ParadoxField::dateTimeFromTimestamp(double milliseconds)
 {
+    // Ten thousand years either side of the first day: further out there is no date to show, and a
+    // damaged field must not overflow the arithmetic below.
+    constexpr double limit = 3'652'500.0 * msPerDay;
+    if (!std::isfinite(milliseconds) || std::abs(milliseconds) >= limit)
+        return {};
     const qint64 ms = static_cast<qint64>(std::llround(milliseconds));
     qint64 days = ms / msPerDay;
     if (ms % msPerDay < 0)

@@ -86,7 +86,9 @@ ParadoxFile::~ParadoxFile()
 ParadoxFile::ParadoxFile(ParadoxFile &&other) noexcept
     : m_path(std::move(other.m_path)), m_fd(std::exchange(other.m_fd, -1)),
       m_header(std::move(other.m_header)), m_fields(std::move(other.m_fields)),
-      m_indexName(std::move(other.m_indexName)), m_fileSize(other.m_fileSize)
+      m_indexName(std::move(other.m_indexName)), m_sortOrder(std::move(other.m_sortOrder)),
+      m_fileSize(other.m_fileSize), m_storedHeader(std::move(other.m_storedHeader)),
+      m_staged(std::move(other.m_staged))
 {
 }
 
@@ -107,6 +109,7 @@ void ParadoxFile::parseHeader()
     if (size < 0x80 || size > m_fileSize)
         throw corrupt("Kopfgröße");
     m_header = readExactly(m_fd, 0, size, m_path);
+    m_storedHeader = m_header;
 
     const quint8 type = fileType();
     if (type > IncrementalCompositeSecondaryTable)
@@ -129,7 +132,10 @@ void ParadoxFile::parseHeader()
         field.size = static_cast<unsigned char>(m_header.at(position + 2 * i + 1));
         if (field.type == ParadoxField::Bcd)
             field.size = 17; // the header holds its decimal places; the value always takes 17 bytes
+        if (!field.hasValidSize())
+            throw corrupt("Feldgröße");
         field.offset = offset;
+        field.codePage = codePage();
         field.name = QStringLiteral("Feld%1").arg(i + 1);
         offset += field.size;
         m_fields.append(field);
@@ -156,14 +162,13 @@ void ParadoxFile::parseHeader()
             if (!nextString(m_fields[i].name))
                 throw corrupt("Feldnamen");
         m_indexName = m_fields.first().name;
-        if (type == CompositeSecondaryTable || type == IncrementalCompositeSecondaryTable) {
-            QString sortOrder;
-            position += numFields * 2;
-            if (nextString(sortOrder)) {
-                QString name;
-                if (nextString(name) && !name.isEmpty())
-                    m_indexName = name;
-            }
+        position += numFields * 2; // the field numbers
+        m_sortOrder.clear();
+        if (nextString(m_sortOrder) &&
+            (type == CompositeSecondaryTable || type == IncrementalCompositeSecondaryTable)) {
+            QString name;
+            if (nextString(name) && !name.isEmpty())
+                m_indexName = name;
         }
     }
 }
@@ -265,8 +270,22 @@ qint64 ParadoxFile::blockOffset(int number) const
     return headerSize() + qint64(number - 1) * blockSize();
 }
 
+void ParadoxFile::stageHeader(const QByteArray &header)
+{
+    m_header = header;
+    m_staged.header = header;
+}
+
+void ParadoxFile::restoreStaged(const Staged &staged)
+{
+    m_staged = staged;
+    m_header = staged.header.isEmpty() ? m_storedHeader : staged.header;
+}
+
 QByteArray ParadoxFile::readBlock(int number) const
 {
+    if (const auto staged = m_staged.blocks.constFind(number); staged != m_staged.blocks.cend())
+        return *staged;
     // Paradox may leave the last block of a file short, holding only its records.
     const qint64 available = std::min<qint64>(blockSize(), m_fileSize - blockOffset(number));
     if (number < 1 || available < 6)

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QList>
+#include <QMap>
 #include <QString>
 
 // One file of a Paradox table family (.DB, .PX, .Xnn, .Ynn, .XGn, .YGn) opened for block access: the
@@ -76,8 +77,33 @@ public:
     QByteArray storedBlock(int number, const QByteArray &plain) const;
 
     const QByteArray &header() const { return m_header; }
-    // Reads the header again, after a change was written.
-    void reload() { parseHeader(); }
+    qint64 fileSize() const { return m_fileSize; }
+    // Reads the header again, after a change was written; drops what was staged.
+    void reload()
+    {
+        m_staged = {};
+        parseHeader();
+    }
+
+    // A change in preparation: new plain contents of blocks, a new header and a new file length.
+    // readBlock() and the header accessors see them; nothing reaches the file until the owner writes
+    // them out (through its journal) and reloads.
+    struct Staged
+    {
+        QMap<int, QByteArray> blocks;
+        QByteArray header; // empty: unchanged
+        qint64 size = -1;  // -1: unchanged
+    };
+    void stageBlock(int number, const QByteArray &plain) { m_staged.blocks.insert(number, plain); }
+    void stageHeader(const QByteArray &header);
+    void stageSize(qint64 size) { m_staged.size = size; }
+    const Staged &staged() const { return m_staged; }
+    // Back to an earlier state of the change in preparation (a savepoint), or to none.
+    void restoreStaged(const Staged &staged);
+    // The header as the file holds it.
+    const QByteArray &storedHeader() const { return m_storedHeader; }
+    // The name of the sort order that orders the table's text keys ("ascii" orders by bytes).
+    const QString &sortOrder() const { return m_sortOrder; }
 
     // Raw access to little-endian header fields, for the counters that an insert changes.
     static int headerWord(const QByteArray &header, int offset);
@@ -100,5 +126,8 @@ private:
     QByteArray m_header;
     QList<ParadoxField> m_fields;
     QString m_indexName;
+    QString m_sortOrder;
     qint64 m_fileSize = 0;
+    QByteArray m_storedHeader;
+    Staged m_staged;
 };

@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QThread>
 #include <algorithm>
 #include <cerrno>
@@ -16,7 +17,7 @@
 
 namespace {
 
-constexpr char journalMagic[] = "ZJRNL001";
+constexpr char journalMagic[] = "ZJRNL002";
 constexpr int guardedHeaderBytes = 0x60;
 constexpr int lockWaitMs = 500;
 
@@ -99,12 +100,35 @@ void syncFile(int fd, const QString &path)
 struct Descriptor
 {
     int fd = -1;
+    Descriptor() = default;
+    Descriptor(Descriptor &&other) noexcept : fd(std::exchange(other.fd, -1)) {}
+    Descriptor(const Descriptor &) = delete;
     ~Descriptor()
     {
         if (fd >= 0)
             ::close(fd);
     }
 };
+
+bool isKeyedType(quint8 type)
+{
+    switch (type) {
+    case ParadoxFile::KeyedTable:
+    case ParadoxFile::SecondaryTable:
+    case ParadoxFile::IncrementalSecondaryTable:
+    case ParadoxFile::CompositeSecondaryTable:
+    case ParadoxFile::IncrementalCompositeSecondaryTable:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isCompositeType(quint8 type)
+{
+    return type == ParadoxFile::CompositeSecondaryTable ||
+           type == ParadoxFile::IncrementalCompositeSecondaryTable;
+}
 
 } // namespace
 
@@ -124,25 +148,40 @@ ParadoxTable::ParadoxTable(const QString &path, bool writable) : m_path(path), m
                                .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     try {
         lockShared();
-        m_data = std::make_unique<ParadoxFile>(path, writable);
-        if (m_data->fileType() == ParadoxFile::KeyedTable && m_data->keyFieldCount() > 0) {
-            const QString px = indexPath();
-            if (QFileInfo::exists(px)) {
-                m_index = std::make_unique<ParadoxFile>(px, writable);
-                if (m_index->fileType() != ParadoxFile::PrimaryIndex ||
-                    m_index->keySize() != m_data->keySize())
-                    throw ParadoxError(
-                        QStringLiteral("Datei %1 ist nicht der Primärindex von %2").arg(px, path));
-            }
-        }
+        openFiles();
     } catch (...) {
         ::close(m_lockFd);
         throw;
     }
 }
 
+// A secondary index opened as a keyed table of its own: its owner locks and journals for it.
+ParadoxTable::ParadoxTable(const QString &path, bool writable, Member member)
+    : m_path(path), m_writable(writable), m_member(member)
+{
+    openFiles();
+}
+
+void ParadoxTable::openFiles()
+{
+    m_data = std::make_unique<ParadoxFile>(m_path, m_writable);
+    if (isKeyedType(m_data->fileType()) && m_data->keyFieldCount() > 0) {
+        const QString px = indexPath();
+        if (QFileInfo::exists(px)) {
+            m_index = std::make_unique<ParadoxFile>(px, m_writable);
+            const quint8 expected = m_data->fileType() == ParadoxFile::KeyedTable ? ParadoxFile::PrimaryIndex
+                                    : isCompositeType(m_data->fileType())
+                                        ? ParadoxFile::CompositeSecondaryIndex
+                                        : ParadoxFile::SecondaryIndex;
+            if (m_index->fileType() != expected || m_index->keySize() != m_data->keySize())
+                throw ParadoxError(QStringLiteral("Datei %1 ist nicht der Index von %2").arg(px, m_path));
+        }
+    }
+}
+
 ParadoxTable::~ParadoxTable()
 {
+    m_secondaries.clear();
     m_index.reset();
     m_data.reset();
     if (m_journalFd >= 0) {
@@ -157,9 +196,16 @@ ParadoxTable::~ParadoxTable()
 
 QString ParadoxTable::indexPath() const
 {
+    // The primary index is <table>.PX; the index of a secondary index <table>.Xnn is <table>.Ynn.
     const QFileInfo info(m_path);
+    QString suffix = info.suffix();
+    if (m_data && m_data->fileType() != ParadoxFile::KeyedTable &&
+        suffix.startsWith(QLatin1Char('X'), Qt::CaseInsensitive))
+        suffix[0] = QLatin1Char('Y');
+    else
+        suffix = QStringLiteral("PX");
     return ProgramFiles::resolve(info.absolutePath() + QLatin1Char('/'),
-                                 info.completeBaseName() + QStringLiteral(".PX"));
+                                 info.completeBaseName() + QLatin1Char('.') + suffix);
 }
 
 QString ParadoxTable::journalPath() const
@@ -217,53 +263,103 @@ void ParadoxTable::replayJournal()
         return;
     }
     QDataStream in(bytes.mid(8, bytes.size() - 16));
-    QByteArray before, after, indexName;
-    qint64 dataSize, indexSize;
-    quint32 count;
-    in >> before >> after >> indexName >> dataSize >> indexSize >> count;
+    QByteArray before, after;
+    quint32 fileCount;
+    in >> before >> after >> fileCount;
 
-    Descriptor data;
-    data.fd = ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CLOEXEC);
-    if (data.fd < 0)
-        throw ParadoxError(QStringLiteral("Tabelle %1 kann nicht wiederhergestellt werden").arg(m_path));
     // A journal whose change is neither pending nor done is older than the table (someone changed it
     // since): replaying it would destroy that change.
-    QByteArray current(before.size(), '\0');
-    if (::pread(data.fd, current.data(), current.size(), 0) != current.size() ||
-        (current != before && current != after)) {
-        drop();
-        return;
+    {
+        QFile table(m_path);
+        if (!table.open(QIODevice::ReadOnly))
+            throw ParadoxError(QStringLiteral("Tabelle %1 kann nicht wiederhergestellt werden").arg(m_path));
+        const QByteArray current = table.read(before.size());
+        if (current != before && current != after) {
+            drop();
+            return;
+        }
     }
-    Descriptor index;
-    const QString indexFile =
-        QFileInfo(m_path).absolutePath() + QLatin1Char('/') + QString::fromUtf8(indexName);
-    if (!indexName.isEmpty()) {
-        index.fd = ::open(QFile::encodeName(indexFile).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (index.fd < 0)
+    const QString folder = QFileInfo(m_path).absolutePath() + QLatin1Char('/');
+    std::vector<Descriptor> descriptors(fileCount);
+    QStringList paths;
+    QList<qint64> sizes;
+    for (quint32 i = 0; i < fileCount && in.status() == QDataStream::Ok; ++i) {
+        QByteArray name;
+        qint64 size;
+        in >> name >> size;
+        paths.append(folder + QString::fromUtf8(name));
+        sizes.append(size);
+        descriptors[i].fd = ::open(QFile::encodeName(paths.last()).constData(), O_RDWR | O_CLOEXEC);
+        if (descriptors[i].fd < 0 || name.contains('/'))
             throw ParadoxError(QStringLiteral("Tabelle %1 kann nicht wiederhergestellt werden").arg(m_path));
     }
+    quint32 count;
+    in >> count;
     for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
-        bool toIndex;
+        quint32 file;
         qint64 offset;
         QByteArray block;
-        in >> toIndex >> offset >> block;
-        if (toIndex && index.fd < 0)
-            continue;
-        writeAll(toIndex ? index.fd : data.fd, block.constData(), block.size(), offset,
-                 toIndex ? indexFile : m_path);
+        in >> file >> offset >> block;
+        if (file >= fileCount || offset < 0)
+            break;
+        writeAll(descriptors[file].fd, block.constData(), block.size(), offset, paths.at(file));
     }
-    if (dataSize >= 0 && ::ftruncate(data.fd, dataSize) != 0)
-        throw ParadoxError(QStringLiteral("Tabelle %1 kann nicht wiederhergestellt werden").arg(m_path));
-    if (index.fd >= 0 && indexSize >= 0 && ::ftruncate(index.fd, indexSize) != 0)
-        throw ParadoxError(QStringLiteral("Tabelle %1 kann nicht wiederhergestellt werden").arg(m_path));
-    syncFile(data.fd, m_path);
-    if (index.fd >= 0)
-        syncFile(index.fd, indexFile);
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        if (sizes.at(i) >= 0 && ::ftruncate(descriptors[i].fd, sizes.at(i)) != 0)
+            throw ParadoxError(QStringLiteral("Tabelle %1 kann nicht wiederhergestellt werden").arg(m_path));
+        syncFile(descriptors[i].fd, paths.at(i));
+    }
     drop();
 }
 
-void ParadoxTable::commit(const QList<Write> &writes, qint64 dataSize, qint64 indexSize)
+QList<ParadoxFile *> ParadoxTable::files() const
 {
+    // Every file a change may touch, the table first.
+    QList<ParadoxFile *> result{m_data.get()};
+    if (m_index)
+        result.append(m_index.get());
+    for (const Secondary &secondary : m_secondaries)
+        result += secondary.table->files();
+    return result;
+}
+
+void ParadoxTable::discardStaged()
+{
+    for (ParadoxFile *file : files())
+        file->restoreStaged({});
+}
+
+void ParadoxTable::commit()
+{
+    const QList<ParadoxFile *> family = files();
+    QList<Write> writes;
+    QList<qint64> sizes;
+    for (int i = 0; i < family.size(); ++i) {
+        const ParadoxFile &file = *family.at(i);
+        const ParadoxFile::Staged &staged = file.staged();
+        for (auto block = staged.blocks.cbegin(); block != staged.blocks.cend(); ++block) {
+            const QByteArray stored = file.storedBlock(block.key(), block.value());
+            const qint64 offset = file.blockOffset(block.key());
+            // Neighbouring blocks go out in one write.
+            if (!writes.isEmpty() && writes.last().file == i &&
+                writes.last().offset + writes.last().bytes.size() == offset)
+                writes.last().bytes += stored;
+            else
+                writes.append({i, offset, stored});
+        }
+        sizes.append(staged.size);
+    }
+    // The headers last: a reader that knows nothing of the journal sees the old header until all
+    // blocks are in place. Blocks beyond the old end of a file come first: no old header reaches them.
+    std::stable_partition(writes.begin(), writes.end(), [&](const Write &write) {
+        return write.offset >= family.at(write.file)->fileSize();
+    });
+    for (int i = 0; i < family.size(); ++i)
+        if (!family.at(i)->staged().header.isEmpty())
+            writes.append({i, 0, family.at(i)->header()});
+    if (writes.isEmpty())
+        return;
+
     const QDeadlineTimer deadline(lockWaitMs);
     while (!setLock(m_lockFd, F_WRLCK)) {
         if (deadline.hasExpired())
@@ -277,32 +373,29 @@ void ParadoxTable::commit(const QList<Write> &writes, qint64 dataSize, qint64 in
         ~Downgrade() { setLock(fd, F_RDLCK); }
     } downgrade{m_lockFd};
 
-    QByteArray after = m_data->header().left(guardedHeaderBytes);
-    for (const Write &write : writes)
-        if (!write.toIndex && write.offset == 0)
-            after = write.bytes.left(guardedHeaderBytes);
-
     QByteArray payload;
     {
         QDataStream out(&payload, QIODevice::WriteOnly);
-        out << m_data->header().left(guardedHeaderBytes) << after
-            << (m_index ? QFileInfo(m_index->path()).fileName().toUtf8() : QByteArray()) << dataSize
-            << indexSize << quint32(writes.size());
+        out << m_data->storedHeader().left(guardedHeaderBytes) << m_data->header().left(guardedHeaderBytes)
+            << quint32(family.size());
+        for (int i = 0; i < family.size(); ++i)
+            out << QFileInfo(family.at(i)->path()).fileName().toUtf8() << sizes.at(i);
+        out << quint32(writes.size());
         for (const Write &write : writes)
-            out << write.toIndex << write.offset << write.bytes;
+            out << quint32(write.file) << write.offset << write.bytes;
     }
     QByteArray journal = QByteArray(journalMagic, 8) + payload;
     const quint64 sum = fnv1a(journal.constData(), journal.size());
     journal.append(reinterpret_cast<const char *>(&sum), 8);
 
     // The journal stays open for the whole use and is removed when the table is closed: one
-    // directory change per use, not per append.
-    if (m_journalFd < 0) {
+    // directory change per use, not per change.
+    const bool created = m_journalFd < 0;
+    if (created) {
         m_journalFd = ::open(QFile::encodeName(journalPath()).constData(),
                              O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (m_journalFd < 0)
             throw ParadoxError(QStringLiteral("Datei %1 kann nicht angelegt werden").arg(journalPath()));
-        syncDirectory(m_path);
     }
     const qint64 half = journal.size() / 2;
     writeAll(m_journalFd, journal.constData(), half, 0, journalPath());
@@ -311,37 +404,31 @@ void ParadoxTable::commit(const QList<Write> &writes, qint64 dataSize, qint64 in
     if (::ftruncate(m_journalFd, journal.size()) != 0)
         throw ParadoxError(QStringLiteral("Datei %1 kann nicht geschrieben werden").arg(journalPath()));
     syncFile(m_journalFd, journalPath());
+    // The new journal's name must be on disk too before the table changes. Synced after its
+    // contents, this usually finds the name written with them already and costs little.
+    if (created)
+        syncDirectory(m_path);
     m_journalPending = true;
     step(2);
 
-    // Blocks first, the headers last: a reader that knows nothing of the journal sees the old header
-    // for as long as possible.
-    QList<const Write *> ordered;
-    for (const Write &write : writes)
-        if (write.offset != 0)
-            ordered.append(&write);
-    for (const Write &write : writes)
-        if (write.offset == 0)
-            ordered.append(&write);
+    QList<bool> written(family.size(), false);
     bool first = true;
-    bool indexWritten = false;
-    for (const Write *write : ordered) {
-        indexWritten = indexWritten || write->toIndex;
-        const ParadoxFile &file = write->toIndex ? *m_index : *m_data;
-        writeAll(file.descriptor(), write->bytes.constData(), write->bytes.size(), write->offset,
-                 file.path());
+    for (const Write &write : writes) {
+        const ParadoxFile &file = *family.at(write.file);
+        writeAll(file.descriptor(), write.bytes.constData(), write.bytes.size(), write.offset, file.path());
+        written[write.file] = true;
         if (first)
             step(3);
         first = false;
     }
-    if (dataSize >= 0 && ::ftruncate(m_data->descriptor(), dataSize) != 0)
-        throw ParadoxError(QStringLiteral("Datei %1 kann nicht geschrieben werden").arg(m_data->path()));
-    if (m_index && indexSize >= 0 && ::ftruncate(m_index->descriptor(), indexSize) != 0)
-        throw ParadoxError(QStringLiteral("Datei %1 kann nicht geschrieben werden").arg(m_index->path()));
+    for (int i = 0; i < family.size(); ++i)
+        if (sizes.at(i) >= 0 && ::ftruncate(family.at(i)->descriptor(), sizes.at(i)) != 0)
+            throw ParadoxError(
+                QStringLiteral("Datei %1 kann nicht geschrieben werden").arg(family.at(i)->path()));
     step(4);
-    syncFile(m_data->descriptor(), m_data->path());
-    if (m_index && indexWritten)
-        syncFile(m_index->descriptor(), m_index->path());
+    for (int i = 0; i < family.size(); ++i)
+        if (written.at(i) || sizes.at(i) >= 0)
+            syncFile(family.at(i)->descriptor(), family.at(i)->path());
     step(5);
     // Done: the journal no longer holds a change. Should this not reach the disk, replaying the
     // journal later writes what is there already, or finds the table changed since and drops it.
@@ -349,9 +436,8 @@ void ParadoxTable::commit(const QList<Write> &writes, qint64 dataSize, qint64 in
     m_journalPending = false;
     step(6);
 
-    m_data->reload();
-    if (m_index)
-        m_index->reload();
+    for (ParadoxFile *file : family)
+        file->reload();
     m_blockNumber = 0;
     m_atEnd = true;
 }
@@ -375,17 +461,8 @@ const char *ParadoxTable::record() const
 
 bool ParadoxTable::moveFirst()
 {
-    int number = m_data->firstBlock();
-    for (int hops = 0; number != 0 && hops <= m_data->fileBlocks(); ++hops) {
-        if (loadBlock(number)) {
-            m_position = 0;
-            m_atEnd = false;
-            return true;
-        }
-        number = ParadoxFile::nextBlock(m_block);
-    }
-    m_atEnd = true;
-    return false;
+    m_hops = 0;
+    return advanceTo(m_data->firstBlock());
 }
 
 bool ParadoxTable::moveNext()
@@ -394,13 +471,21 @@ bool ParadoxTable::moveNext()
         return false;
     if (++m_position < m_blockCount)
         return true;
-    int number = ParadoxFile::nextBlock(m_block);
-    for (int hops = 0; number != 0 && hops <= m_data->fileBlocks(); ++hops) {
+    return advanceTo(ParadoxFile::nextBlock(m_block));
+}
+
+bool ParadoxTable::advanceTo(int number)
+{
+    // A walk from the first block visits each block once; more visits than the file has blocks mean
+    // that the chain runs in a circle, and a reader would never reach the end.
+    for (; number != 0; number = ParadoxFile::nextBlock(m_block)) {
+        if (++m_hops > m_data->fileBlocks())
+            throw ParadoxError(QStringLiteral("Datei %1 hat einen Kreis in der Blockkette").arg(m_path));
         if (loadBlock(number)) {
             m_position = 0;
+            m_atEnd = false;
             return true;
         }
-        number = ParadoxFile::nextBlock(m_block);
     }
     m_position = m_blockCount;
     m_atEnd = true;
@@ -460,16 +545,23 @@ bool ParadoxTable::seek(const QByteArray &keyPrefix)
                 });
             number = entries.at(std::max<qsizetype>(0, (above - entries.begin()) - 1)).block;
         }
+        if (number < 1 || number > m_data->fileBlocks())
+            throw ParadoxError(QStringLiteral("Datei %1 verweist auf Block %2, der nicht zur Tabelle gehört")
+                                   .arg(m_index->path())
+                                   .arg(number));
         start = number;
     }
     int number = start;
-    for (int hops = 0; number != 0 && hops <= m_data->fileBlocks(); ++hops) {
+    for (int hops = 1; number != 0; ++hops) {
+        if (hops > m_data->fileBlocks())
+            throw ParadoxError(QStringLiteral("Datei %1 hat einen Kreis in der Blockkette").arg(m_path));
         if (loadBlock(number)) {
             for (int i = 0; i < m_blockCount; ++i) {
                 const int order = compareKey(m_block.constData() + 6 + i * m_data->recordSize(), keyPrefix);
                 if (order == 0) {
                     m_position = i;
                     m_atEnd = false;
+                    m_hops = hops;
                     return true;
                 }
                 if (order > 0 && ordered)
@@ -527,8 +619,7 @@ QByteArray ParadoxTable::indexBlockBytes(const QList<IndexEntry> &entries, int n
     return block;
 }
 
-QList<ParadoxTable::Write> ParadoxTable::indexRebuild(const QList<IndexEntry> &leaves,
-                                                      qint64 &indexSize) const
+void ParadoxTable::indexRebuild(const QList<IndexEntry> &leaves)
 {
     // Levels bottom up; blocks numbered in that order and chained one after the other, the root last.
     // Blocks are left a fifth empty, so that most later splits find room for their entry.
@@ -552,14 +643,13 @@ QList<ParadoxTable::Write> ParadoxTable::indexRebuild(const QList<IndexEntry> &l
         level = upper;
     }
     const int total = static_cast<int>(blocks.size());
-    QList<Write> writes;
+    if (total >= 0xFFFE)
+        throw ParadoxError(QStringLiteral("Datei %1 ist voll").arg(m_index->path()));
     QByteArray header = m_index->header();
     int entries = 0;
     for (int i = 0; i < total; ++i) {
         entries += static_cast<int>(blocks.at(i).size());
-        writes.append(
-            {true, m_index->blockOffset(i + 1),
-             m_index->storedBlock(i + 1, indexBlockBytes(blocks.at(i), i + 1 < total ? i + 2 : 0, i))});
+        m_index->stageBlock(i + 1, indexBlockBytes(blocks.at(i), i + 1 < total ? i + 2 : 0, i));
     }
     ParadoxFile::setHeaderLong(header, 0x06, entries);
     ParadoxFile::setHeaderWord(header, 0x0A, total);
@@ -568,23 +658,223 @@ QList<ParadoxTable::Write> ParadoxTable::indexRebuild(const QList<IndexEntry> &l
     ParadoxFile::setHeaderWord(header, 0x10, total);
     ParadoxFile::setHeaderWord(header, 0x1E, total);
     header[0x20] = static_cast<char>(levels);
-    writes.append({true, 0, header});
-    indexSize = m_index->blockOffset(total + 1);
-    return writes;
+    m_index->stageHeader(header);
+    m_index->stageSize(m_index->blockOffset(total + 1));
+}
+
+int ParadoxTable::compareKeys(const char *a, const char *b, int length) const
+{
+    // Numbers, dates and times order by their bytes; so does text under the sort order "ascii". Under
+    // a national sort order this layer knows the order of blanks, digits and letters (in that order,
+    // letters regardless of case); text with other characters, or differing only in case, cannot be
+    // placed safely and is refused.
+    const bool bytewise = m_data->sortOrder().compare(QLatin1String("ascii"), Qt::CaseInsensitive) == 0;
+    const auto weight = [](unsigned char c) {
+        if (c == 0)
+            return 0;
+        if (c == ' ')
+            return 1;
+        if (c >= '0' && c <= '9')
+            return 2 + (c - '0');
+        if (c >= 'A' && c <= 'Z')
+            return 12 + (c - 'A');
+        if (c >= 'a' && c <= 'z')
+            return 12 + (c - 'a');
+        return -1;
+    };
+    int offset = 0;
+    for (const ParadoxField &field : m_data->fields()) {
+        if (offset >= length)
+            break;
+        const int size = std::min(field.size, length - offset);
+        if (field.type == ParadoxField::Alpha && !bytewise) {
+            for (int i = 0; i < size; ++i) {
+                const unsigned char x = a[offset + i], y = b[offset + i];
+                const int wx = weight(x), wy = weight(y);
+                if (wx < 0 || wy < 0 || (wx == wy && x != y))
+                    throw ParadoxError(
+                        QStringLiteral("Datei %1: die Sortierfolge %2 dieser Texte ist unbekannt")
+                            .arg(m_path, m_data->sortOrder()));
+                if (wx != wy)
+                    return wx < wy ? -1 : 1;
+                if (wx == 0)
+                    break;
+            }
+        } else if (const int order = std::memcmp(a + offset, b + offset, size)) {
+            return order;
+        }
+        offset += field.size;
+    }
+    return 0;
 }
 
 void ParadoxTable::checkInsertable() const
 {
     if (!m_writable)
         throw ParadoxError(QStringLiteral("Tabelle %1 ist nur zum Lesen geöffnet").arg(m_path));
-    if (m_data->fileType() != ParadoxFile::KeyedTable || m_data->keyFieldCount() == 0 || !m_index)
+    if (!isKeyedType(m_data->fileType()) || m_data->keyFieldCount() == 0 || !m_index)
         throw ParadoxError(QStringLiteral("Tabelle %1 hat keinen Primärindex").arg(m_path));
     for (int i = 0; i < m_data->keyFieldCount(); ++i)
-        if (!m_data->fields().at(i).ordersBytewise())
+        if (!m_data->fields().at(i).ordersBytewise() && m_data->fields().at(i).type != ParadoxField::Alpha)
             throw ParadoxError(QStringLiteral("Tabelle %1: Schlüsselfeld %2 wird nicht unterstützt")
                                    .arg(m_path, m_data->fields().at(i).name));
     if (m_data->fileBlocks() >= 0xFFFE || m_index->fileBlocks() >= 0xFFFE)
         throw ParadoxError(QStringLiteral("Tabelle %1 ist voll").arg(m_path));
+}
+
+void ParadoxTable::verifyStructure() const
+{
+    // A header that does not match the file would make a change overwrite live blocks; a chain that
+    // leaves the file or runs in a circle, or an index that does not cover the chain, would make it
+    // write into a table no reader can follow. So the whole structure is checked before a first write.
+    const ParadoxFile &data = *m_data;
+    const auto damaged = [&](const QString &what) {
+        return ParadoxError(
+            QStringLiteral("Tabelle %1 ist beschädigt (%2) und wird nicht verändert").arg(data.path(), what));
+    };
+    const int blocks = data.fileBlocks();
+    if (data.fileSize() > data.blockOffset(blocks + 1))
+        throw damaged(QStringLiteral("die Datei hat mehr Blöcke, als der Kopf angibt"));
+    if (blocks > 0 && data.fileSize() < data.blockOffset(blocks) + 6)
+        throw damaged(QStringLiteral("die Datei hat weniger Blöcke, als der Kopf angibt"));
+    if (data.usedBlocks() > blocks)
+        throw damaged(QStringLiteral("Blockzahl"));
+
+    // The start of every block: its header and first key. A plain file is read in large pieces, as a
+    // walk through every block of a big table must stay quick; an encrypted one block by block.
+    const int keySize = data.keySize();
+    const int startSize = 6 + keySize;
+    QByteArray starts(qsizetype(blocks) * startSize, '\0');
+    if (data.encryptionKey() == 0) {
+        constexpr int piece = 512;
+        for (int first = 1; first <= blocks; first += piece) {
+            const int count = std::min(piece, blocks - first + 1);
+            const qint64 offset = data.blockOffset(first);
+            const qint64 length =
+                std::min<qint64>(qint64(count) * data.blockSize(), data.fileSize() - offset);
+            QByteArray bytes(length, Qt::Uninitialized);
+            if (::pread(data.descriptor(), bytes.data(), length, offset) != length)
+                throw damaged(QStringLiteral("nicht lesbar"));
+            for (int i = 0; i < count; ++i) {
+                const qint64 at = qint64(i) * data.blockSize();
+                std::memcpy(starts.data() + qint64(first - 1 + i) * startSize, bytes.constData() + at,
+                            std::min<qint64>(startSize, length - at));
+            }
+        }
+    } else {
+        for (int number = 1; number <= blocks; ++number)
+            std::memcpy(starts.data() + qint64(number - 1) * startSize, data.readBlock(number).constData(),
+                        startSize);
+    }
+
+    struct ChainBlock
+    {
+        int number, count;
+        QByteArray firstKey;
+    };
+    QList<ChainBlock> chain;
+    std::vector<bool> visited(blocks + 1, false);
+    qint64 records = 0;
+    int previous = 0;
+    for (int number = data.firstBlock(); number != 0;) {
+        if (number < 1 || number > blocks)
+            throw damaged(QStringLiteral("Verweis auf Block %1 außerhalb der Datei").arg(number));
+        if (visited[number])
+            throw damaged(QStringLiteral("Kreis in der Blockkette bei Block %1").arg(number));
+        visited[number] = true;
+        const QByteArray start =
+            QByteArray::fromRawData(starts.constData() + qint64(number - 1) * startSize, startSize);
+        if (ParadoxFile::previousBlock(start) != previous)
+            throw damaged(QStringLiteral("Block %1 hat einen falschen Vorgänger").arg(number));
+        // The records must lie within the file: the last block may be short.
+        const int lastOffset = static_cast<qint16>(ParadoxFile::headerWord(start, 4));
+        if (lastOffset >= 0 &&
+            data.blockOffset(number) + 6 + lastOffset + data.recordSize() > data.fileSize())
+            throw damaged(QStringLiteral("Block %1 ist unvollständig").arg(number));
+        const int count = data.recordCount(start);
+        chain.append({number, count, start.mid(6)});
+        records += count;
+        previous = number;
+        number = ParadoxFile::nextBlock(start);
+    }
+    if (chain.size() != data.usedBlocks() || records != data.numRecords() ||
+        (!chain.isEmpty() && chain.last().number != data.lastBlock()))
+        throw damaged(QStringLiteral("der Kopf passt nicht zur Blockkette"));
+
+    std::vector<IndexNode> nodes;
+    std::vector<std::pair<int, int>> leaves;
+    loadIndexTree(nodes, leaves);
+    if (leaves.size() != static_cast<size_t>(chain.size()))
+        throw damaged(QStringLiteral("der Index %1 passt nicht zur Tabelle").arg(m_index->path()));
+    for (qsizetype i = 0; i < chain.size(); ++i) {
+        const IndexEntry &entry = nodes[leaves[i].first].entries.at(leaves[i].second);
+        if (entry.block != chain.at(i).number || entry.count != chain.at(i).count ||
+            entry.key != chain.at(i).firstKey)
+            throw damaged(QStringLiteral("der Index %1 passt nicht zur Tabelle").arg(m_index->path()));
+    }
+}
+
+void ParadoxTable::loadSecondaries()
+{
+    // Secondary indexes lie beside the table: <table>.Xnn over one field, <table>.XGn composite. Each
+    // is a keyed table of the indexed fields, the table's key and the number of the record's block.
+    const QFileInfo info(m_path);
+    const QRegularExpression pattern(QStringLiteral("^%1\\.X(G[0-9A-F]|[0-9A-F]{2})$")
+                                         .arg(QRegularExpression::escape(info.completeBaseName())),
+                                     QRegularExpression::CaseInsensitiveOption);
+    for (const QString &name : QDir(info.absolutePath()).entryList(QDir::Files, QDir::Name)) {
+        if (!pattern.match(name).hasMatch())
+            continue;
+        const QString path = info.absolutePath() + QLatin1Char('/') + name;
+        const auto unmaintainable = [&](const QString &why) {
+            return ParadoxError(
+                QStringLiteral(
+                    "Sekundärindex %1 kann nicht mitgeführt werden (%2); die Tabelle wird nicht verändert")
+                    .arg(path, why));
+        };
+        Secondary secondary;
+        try {
+            secondary.table.reset(new ParadoxTable(path, true, Member::OfFamily));
+        } catch (const ParadoxError &error) {
+            throw unmaintainable(error.text());
+        }
+        const ParadoxTable &index = *secondary.table;
+        const QList<ParadoxField> &fields = index.fields();
+        const int tableKeys = m_data->keyFieldCount();
+        const int indexed = index.data().keyFieldCount() - tableKeys;
+        if (!index.m_index)
+            throw unmaintainable(QStringLiteral("sein Index fehlt"));
+        if (indexed < 1 || fields.size() != index.data().keyFieldCount() + 1 ||
+            fields.last().type != ParadoxField::Short)
+            throw unmaintainable(QStringLiteral("unbekannter Aufbau"));
+        for (int i = 0; i + 1 < fields.size(); ++i) {
+            const int source = i < indexed ? m_data->fieldIndex(fields.at(i).name) : i - indexed;
+            if (source < 0 || m_data->fields().at(source).type != fields.at(i).type ||
+                m_data->fields().at(source).size != fields.at(i).size ||
+                (i >= indexed &&
+                 m_data->fields().at(source).name.compare(fields.at(i).name, Qt::CaseInsensitive)))
+                throw unmaintainable(
+                    QStringLiteral("Feld %1 passt nicht zur Tabelle").arg(fields.at(i).name));
+            secondary.sourceFields.append(source);
+        }
+        try {
+            secondary.table->checkInsertable();
+            secondary.table->verifyStructure();
+        } catch (const ParadoxError &error) {
+            throw unmaintainable(error.text());
+        }
+        m_secondaries.push_back(std::move(secondary));
+    }
+}
+
+void ParadoxTable::prepareWrite()
+{
+    checkInsertable();
+    if (m_writeChecked)
+        return;
+    verifyStructure();
+    loadSecondaries();
+    m_writeChecked = true;
 }
 
 std::vector<ParadoxTable::IndexNode> ParadoxTable::indexPath(const QByteArray &key, int &slot) const
@@ -601,38 +891,84 @@ std::vector<ParadoxTable::IndexNode> ParadoxTable::indexPath(const QByteArray &k
             throw ParadoxError(QStringLiteral("Datei %1 hat einen leeren Indexblock").arg(m_index->path()));
         const auto above =
             std::partition_point(node.entries.begin(), node.entries.end(), [&](const IndexEntry &entry) {
-                return std::memcmp(entry.key.constData(), key.constData(), key.size()) <= 0;
+                return compareKeys(entry.key.constData(), key.constData(), static_cast<int>(key.size())) <= 0;
             });
         slot = static_cast<int>(std::max<qsizetype>(0, (above - node.entries.begin()) - 1));
         number = node.entries.at(slot).block;
         path.push_back(std::move(node));
     }
+    if (number < 1 || number > m_data->fileBlocks())
+        throw ParadoxError(QStringLiteral("Datei %1 verweist auf Block %2, der nicht zur Tabelle gehört")
+                               .arg(m_index->path())
+                               .arg(number));
     return path;
 }
 
 void ParadoxTable::insert(const QByteArray &record)
 {
-    checkInsertable();
+    prepareWrite();
+    try {
+        stageInsert(record);
+        commit();
+    } catch (...) {
+        discardStaged();
+        throw;
+    }
+}
+
+QStringList ParadoxTable::insertAll(const QList<QByteArray> &records)
+{
+    prepareWrite();
+    QStringList results;
+    try {
+        const QList<ParadoxFile *> family = files();
+        for (const QByteArray &record : records) {
+            // A savepoint per record: one that fails leaves the others' staged changes as they were.
+            QList<ParadoxFile::Staged> savepoint;
+            for (const ParadoxFile *file : family)
+                savepoint.append(file->staged());
+            try {
+                stageInsert(record);
+                results.append(QString());
+            } catch (const ParadoxError &error) {
+                for (qsizetype i = 0; i < family.size(); ++i)
+                    family.at(i)->restoreStaged(savepoint.at(i));
+                results.append(error.text());
+            }
+        }
+        commit();
+    } catch (...) {
+        discardStaged();
+        throw;
+    }
+    return results;
+}
+
+int ParadoxTable::stageInsert(const QByteArray &record)
+{
     if (record.size() != m_data->recordSize())
         throw ParadoxError(QStringLiteral("Tabelle %1: falsche Satzlänge").arg(m_path));
     const int recordSize = m_data->recordSize();
-    const QByteArray key = record.left(m_data->keySize());
+    const int keySize = m_data->keySize();
+    const QByteArray key = record.left(keySize);
 
     QByteArray header = m_data->header();
     ParadoxFile::setHeaderLong(header, 0x06, m_data->numRecords() + 1);
-    header[0x2D] = static_cast<char>(header.at(0x2D) + 1); // change counter: other users re-read the table
+    if (m_data->staged().header.isEmpty())
+        header[0x2D] =
+            static_cast<char>(header.at(0x2D) + 1); // change counter, once per change: other users re-read
+    // The table's counter follows the values written into its auto-increment field.
+    for (const ParadoxField &field : m_data->fields())
+        if (field.type == ParadoxField::AutoIncrement && m_data->headerSize() >= 0x4D) {
+            const QVariant value = field.value(record.constData());
+            if (value.isValid() && value.toLongLong() > qint64(ParadoxFile::headerLong(header, 0x49)))
+                ParadoxFile::setHeaderLong(header, 0x49, value.toUInt());
+        }
 
-    QList<Write> writes;
-    qint64 indexSize = -1;
-    const auto blockWrite = [&](int number, const QByteArray &plain) {
-        writes.append({false, m_data->blockOffset(number), m_data->storedBlock(number, plain)});
-    };
     const auto indexWrite = [&](const IndexNode &node) {
-        const QByteArray stored = m_index->readBlock(node.block);
-        writes.append(
-            {true, m_index->blockOffset(node.block),
-             m_index->storedBlock(node.block, indexBlockBytes(node.entries, ParadoxFile::nextBlock(stored),
-                                                              ParadoxFile::previousBlock(stored)))});
+        const QByteArray current = m_index->readBlock(node.block);
+        m_index->stageBlock(node.block, indexBlockBytes(node.entries, ParadoxFile::nextBlock(current),
+                                                        ParadoxFile::previousBlock(current)));
     };
     const auto allLeaves = [&] {
         std::vector<IndexNode> nodes;
@@ -649,6 +985,9 @@ void ParadoxTable::insert(const QByteArray &record)
         return leaves;
     };
 
+    int landed = 0;                 // the block the record goes into
+    QList<QByteArray> movedRecords; // by a split, into block movedTo
+    int movedTo = 0;
     if (m_data->numRecords() == 0 || m_index->indexLevels() == 0) {
         if (!allLeaves().isEmpty())
             throw ParadoxError(QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
@@ -656,121 +995,170 @@ void ParadoxTable::insert(const QByteArray &record)
         QByteArray block(m_data->blockSize(), '\0');
         m_data->setRecordCount(block, 1);
         std::memcpy(block.data() + 6, record.constData(), recordSize);
-        blockWrite(number, block);
+        m_data->stageBlock(number, block);
         ParadoxFile::setHeaderWord(header, 0x0A, 1);
         ParadoxFile::setHeaderWord(header, 0x0C, number);
         ParadoxFile::setHeaderWord(header, 0x0E, number);
         ParadoxFile::setHeaderWord(header, 0x10, number);
-        writes += indexRebuild({{key, number, 1}}, indexSize);
-        writes.append({false, 0, header});
-        commit(writes, -1, indexSize);
-        return;
-    }
-
-    int slot = -1;
-    std::vector<IndexNode> path = indexPath(key, slot);
-    qint64 rootCount = 0;
-    for (const IndexEntry &entry : path.front().entries)
-        rootCount += entry.count;
-    if ((rootCount & 0xFFFF) != (m_data->numRecords() & 0xFFFF))
-        throw ParadoxError(QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
-    IndexNode &leafNode = path.back();
-    const int number = leafNode.entries.at(slot).block;
-    QByteArray block = m_data->readBlock(number);
-    const int count = m_data->recordCount(block);
-    if (count != leafNode.entries.at(slot).count)
-        throw ParadoxError(QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
-    int position = 0;
-    while (position < count && compareKey(block.constData() + 6 + position * recordSize, key) <= 0)
-        ++position;
-    if (position > 0 && compareKey(block.constData() + 6 + (position - 1) * recordSize, key) == 0)
-        throw ParadoxError(QStringLiteral("Schlüssel bereits vorhanden in Tabelle %1").arg(m_path));
-
-    QByteArray records = block.mid(6, count * recordSize);
-    records.insert(position * recordSize, record);
-    // Counts on the path to the block grow by one; index blocks are patched in place.
-    const auto countPath = [&] {
-        int at = slot;
-        for (int node = static_cast<int>(path.size()) - 1; node >= 0; --node) {
-            IndexEntry &entry = path[node].entries[at];
-            entry.count = (entry.count + (node == static_cast<int>(path.size()) - 1 ? 0 : 1)) & 0xFFFF;
-            at = path[node].parentSlot;
-        }
-    };
-
-    if (count < m_data->blockCapacity()) {
-        std::memcpy(block.data() + 6, records.constData(), records.size());
-        m_data->setRecordCount(block, count + 1);
-        blockWrite(number, block);
-        if (position == 0 && key < leafNode.entries.at(slot).key) {
-            // A new first key of the table: the keys on the path change, rebuild the index.
-            QList<IndexEntry> leaves = allLeaves();
-            leaves[0] = {key, number, count + 1};
-            writes += indexRebuild(leaves, indexSize);
-        } else {
-            leafNode.entries[slot].count = count + 1;
-            countPath();
-            for (const IndexNode &node : path)
-                indexWrite(node);
-        }
+        indexRebuild({{key, number, 1}});
+        landed = number;
     } else {
-        // Split the full block: its upper half moves to a new block chained in after it.
-        const int total = count + 1;
-        const int lower = total / 2;
-        const int added = m_data->fileBlocks() + 1;
-        const int following = ParadoxFile::nextBlock(block);
+        int slot = -1;
+        std::vector<IndexNode> path = indexPath(key, slot);
+        qint64 rootCount = 0;
+        for (const IndexEntry &entry : path.front().entries)
+            rootCount += entry.count;
+        if ((rootCount & 0xFFFF) != (m_data->numRecords() & 0xFFFF))
+            throw ParadoxError(QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
+        IndexNode &leafNode = path.back();
+        const int number = leafNode.entries.at(slot).block;
+        QByteArray block = m_data->readBlock(number);
+        const int count = m_data->recordCount(block);
+        if (count != leafNode.entries.at(slot).count)
+            throw ParadoxError(QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
+        int position = 0;
+        while (position < count &&
+               compareKeys(block.constData() + 6 + position * recordSize, key.constData(), keySize) <= 0)
+            ++position;
+        if (position > 0 &&
+            compareKeys(block.constData() + 6 + (position - 1) * recordSize, key.constData(), keySize) == 0)
+            throw ParadoxError(QStringLiteral("Schlüssel bereits vorhanden in Tabelle %1").arg(m_path));
 
-        QByteArray left(m_data->blockSize(), '\0');
-        ParadoxFile::setNextBlock(left, added);
-        ParadoxFile::setPreviousBlock(left, ParadoxFile::previousBlock(block));
-        m_data->setRecordCount(left, lower);
-        std::memcpy(left.data() + 6, records.constData(), lower * recordSize);
+        QByteArray records = block.mid(6, count * recordSize);
+        records.insert(position * recordSize, record);
+        // Counts on the path to the block grow by one; index blocks are patched in place.
+        const auto countPath = [&] {
+            int at = slot;
+            for (int node = static_cast<int>(path.size()) - 1; node >= 0; --node) {
+                IndexEntry &entry = path[node].entries[at];
+                entry.count = (entry.count + (node == static_cast<int>(path.size()) - 1 ? 0 : 1)) & 0xFFFF;
+                at = path[node].parentSlot;
+            }
+        };
 
-        QByteArray right(m_data->blockSize(), '\0');
-        ParadoxFile::setNextBlock(right, following);
-        ParadoxFile::setPreviousBlock(right, number);
-        m_data->setRecordCount(right, total - lower);
-        std::memcpy(right.data() + 6, records.constData() + lower * recordSize, (total - lower) * recordSize);
-
-        blockWrite(number, left);
-        blockWrite(added, right);
-        if (following != 0) {
-            QByteArray next = m_data->readBlock(following);
-            ParadoxFile::setPreviousBlock(next, added);
-            blockWrite(following, next);
+        if (count < m_data->blockCapacity()) {
+            std::memcpy(block.data() + 6, records.constData(), records.size());
+            m_data->setRecordCount(block, count + 1);
+            m_data->stageBlock(number, block);
+            landed = number;
+            if (position == 0 &&
+                compareKeys(key.constData(), leafNode.entries.at(slot).key.constData(), keySize) < 0) {
+                // A new first key of the table: the keys on the path change, rebuild the index.
+                QList<IndexEntry> leaves = allLeaves();
+                leaves[0] = {key, number, count + 1};
+                indexRebuild(leaves);
+            } else {
+                leafNode.entries[slot].count = count + 1;
+                countPath();
+                for (const IndexNode &node : path)
+                    indexWrite(node);
+            }
         } else {
-            ParadoxFile::setHeaderWord(header, 0x10, added);
-        }
-        ParadoxFile::setHeaderWord(header, 0x0A, m_data->usedBlocks() + 1);
-        ParadoxFile::setHeaderWord(header, 0x0C, added);
-        const IndexEntry leftEntry{records.left(key.size()), number, lower};
-        const IndexEntry rightEntry{records.mid(lower * recordSize, key.size()), added, total - lower};
-        if (leafNode.entries.size() < m_index->blockCapacity() &&
-            !(slot == 0 && leftEntry.key != leafNode.entries.at(0).key)) {
-            // The new block's entry fits beside the old one's: patch the path in place.
-            leafNode.entries[slot] = leftEntry;
-            leafNode.entries.insert(slot + 1, rightEntry);
-            countPath();
-            for (const IndexNode &node : path)
-                indexWrite(node);
-            QByteArray indexHeader = m_index->header();
-            ParadoxFile::setHeaderLong(indexHeader, 0x06, m_index->numRecords() + 1);
-            writes.append({true, 0, indexHeader});
-        } else {
-            QList<IndexEntry> leaves = allLeaves();
-            int leaf = 0;
-            while (leaf < leaves.size() && leaves.at(leaf).block != number)
-                ++leaf;
-            if (leaf == leaves.size())
-                throw ParadoxError(
-                    QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
-            leaves[leaf] = leftEntry;
-            leaves.insert(leaf + 1, rightEntry);
-            writes += indexRebuild(leaves, indexSize);
+            // Split the full block: its upper half moves to a new block chained in after it.
+            const int total = count + 1;
+            const int lower = total / 2;
+            const int added = m_data->fileBlocks() + 1;
+            if (added >= 0xFFFE)
+                throw ParadoxError(QStringLiteral("Tabelle %1 ist voll").arg(m_path));
+            const int following = ParadoxFile::nextBlock(block);
+            landed = position < lower ? number : added;
+
+            QByteArray left(m_data->blockSize(), '\0');
+            ParadoxFile::setNextBlock(left, added);
+            ParadoxFile::setPreviousBlock(left, ParadoxFile::previousBlock(block));
+            m_data->setRecordCount(left, lower);
+            std::memcpy(left.data() + 6, records.constData(), lower * recordSize);
+
+            QByteArray right(m_data->blockSize(), '\0');
+            ParadoxFile::setNextBlock(right, following);
+            ParadoxFile::setPreviousBlock(right, number);
+            m_data->setRecordCount(right, total - lower);
+            std::memcpy(right.data() + 6, records.constData() + lower * recordSize,
+                        (total - lower) * recordSize);
+
+            m_data->stageBlock(number, left);
+            m_data->stageBlock(added, right);
+            movedTo = added;
+            for (int i = lower; i < total; ++i)
+                if (i != position)
+                    movedRecords.append(records.mid(i * recordSize, recordSize));
+            if (following != 0) {
+                QByteArray next = m_data->readBlock(following);
+                ParadoxFile::setPreviousBlock(next, added);
+                m_data->stageBlock(following, next);
+            } else {
+                ParadoxFile::setHeaderWord(header, 0x10, added);
+            }
+            ParadoxFile::setHeaderWord(header, 0x0A, m_data->usedBlocks() + 1);
+            ParadoxFile::setHeaderWord(header, 0x0C, added);
+            const IndexEntry leftEntry{records.left(keySize), number, lower};
+            const IndexEntry rightEntry{records.mid(lower * recordSize, keySize), added, total - lower};
+            if (leafNode.entries.size() < m_index->blockCapacity() &&
+                !(slot == 0 && leftEntry.key != leafNode.entries.at(0).key)) {
+                // The new block's entry fits beside the old one's: patch the path in place.
+                leafNode.entries[slot] = leftEntry;
+                leafNode.entries.insert(slot + 1, rightEntry);
+                countPath();
+                for (const IndexNode &node : path)
+                    indexWrite(node);
+                QByteArray indexHeader = m_index->header();
+                ParadoxFile::setHeaderLong(indexHeader, 0x06, m_index->numRecords() + 1);
+                m_index->stageHeader(indexHeader);
+            } else {
+                QList<IndexEntry> leaves = allLeaves();
+                int leaf = 0;
+                while (leaf < leaves.size() && leaves.at(leaf).block != number)
+                    ++leaf;
+                if (leaf == leaves.size())
+                    throw ParadoxError(
+                        QStringLiteral("Der Primärindex von %1 passt nicht zur Tabelle").arg(m_path));
+                leaves[leaf] = leftEntry;
+                leaves.insert(leaf + 1, rightEntry);
+                indexRebuild(leaves);
+            }
         }
     }
-    writes.append({false, 0, header});
-    commit(writes, -1, indexSize);
+    m_data->stageHeader(header);
+
+    // Each secondary index gets the record's entry, and the entries of records that a split moved get
+    // the number of their new block.
+    for (const Secondary &secondary : m_secondaries) {
+        const QList<ParadoxField> &fields = secondary.table->fields();
+        const auto entryOf = [&](const char *source) {
+            QByteArray entry(secondary.table->data().recordSize(), '\0');
+            for (qsizetype i = 0; i < secondary.sourceFields.size(); ++i)
+                std::memcpy(entry.data() + fields.at(i).offset,
+                            source + m_data->fields().at(secondary.sourceFields.at(i)).offset,
+                            fields.at(i).size);
+            return entry;
+        };
+        for (const QByteArray &moved : movedRecords)
+            secondary.table->stageBlockHint(entryOf(moved.constData()), movedTo);
+        QByteArray entry = entryOf(record.constData());
+        fields.last().setValue(entry.data(), landed);
+        secondary.table->stageInsert(entry);
+    }
+    return landed;
+}
+
+void ParadoxTable::stageBlockHint(const QByteArray &entry, int block)
+{
+    const int keySize = m_data->keySize();
+    int slot = -1;
+    const std::vector<IndexNode> path = indexPath(entry.left(keySize), slot);
+    const int number = path.back().entries.at(slot).block;
+    QByteArray data = m_data->readBlock(number);
+    const int count = m_data->recordCount(data);
+    for (int i = 0; i < count; ++i) {
+        char *stored = data.data() + 6 + i * m_data->recordSize();
+        if (compareKeys(stored, entry.constData(), keySize) == 0) {
+            fields().last().setValue(stored, block);
+            m_data->stageBlock(number, data);
+            return;
+        }
+    }
+    throw ParadoxError(
+        QStringLiteral("Sekundärindex %1 ist veraltet; die Tabelle wird nicht verändert").arg(m_path));
 }
 
 void ParadoxTable::rebuild(QList<QByteArray> records)
@@ -782,46 +1170,57 @@ void ParadoxTable::rebuild(QList<QByteArray> records)
     const bool keyed = m_data->fileType() == ParadoxFile::KeyedTable && keySize > 0;
     if (keyed) {
         checkInsertable();
-        std::sort(records.begin(), records.end(), [keySize](const QByteArray &a, const QByteArray &b) {
-            return std::memcmp(a.constData(), b.constData(), keySize) < 0;
+        std::sort(records.begin(), records.end(), [&](const QByteArray &a, const QByteArray &b) {
+            return compareKeys(a.constData(), b.constData(), keySize) < 0;
         });
         for (qsizetype i = 1; i < records.size(); ++i)
-            if (std::memcmp(records.at(i - 1).constData(), records.at(i).constData(), keySize) == 0)
+            if (compareKeys(records.at(i - 1).constData(), records.at(i).constData(), keySize) == 0)
                 throw ParadoxError(QStringLiteral("Schlüssel mehrfach vorhanden für Tabelle %1").arg(m_path));
     }
+    // Rewriting the table would leave its secondary indexes pointing at the old blocks.
+    const QFileInfo info(m_path);
+    const QStringList secondaries =
+        QDir(info.absolutePath()).entryList({info.completeBaseName() + QStringLiteral(".X*")}, QDir::Files);
+    if (!secondaries.isEmpty())
+        throw ParadoxError(
+            QStringLiteral("Tabelle %1 hat Sekundärindizes (%2) und wird nicht neu geschrieben")
+                .arg(m_path, secondaries.join(QStringLiteral(", "))));
     const int capacity = m_data->blockCapacity();
     const int blocks = static_cast<int>((records.size() + capacity - 1) / capacity);
     if (blocks >= 0xFFFE)
         throw ParadoxError(QStringLiteral("Tabelle %1 ist voll").arg(m_path));
 
-    QByteArray contents = m_data->header();
-    contents.reserve(m_data->headerSize() + qint64(blocks) * m_data->blockSize());
     QList<IndexEntry> leaves;
-    for (int b = 0; b < blocks; ++b) {
-        const qsizetype start = qsizetype(b) * capacity;
-        const int count = static_cast<int>(std::min<qsizetype>(capacity, records.size() - start));
-        QByteArray block(m_data->blockSize(), '\0');
-        ParadoxFile::setNextBlock(block, b + 1 < blocks ? b + 2 : 0);
-        ParadoxFile::setPreviousBlock(block, b);
-        m_data->setRecordCount(block, count);
-        for (int i = 0; i < count; ++i) {
-            if (records.at(start + i).size() != recordSize)
-                throw ParadoxError(QStringLiteral("Tabelle %1: falsche Satzlänge").arg(m_path));
-            std::memcpy(block.data() + 6 + i * recordSize, records.at(start + i).constData(), recordSize);
+    try {
+        for (int b = 0; b < blocks; ++b) {
+            const qsizetype start = qsizetype(b) * capacity;
+            const int count = static_cast<int>(std::min<qsizetype>(capacity, records.size() - start));
+            QByteArray block(m_data->blockSize(), '\0');
+            ParadoxFile::setNextBlock(block, b + 1 < blocks ? b + 2 : 0);
+            ParadoxFile::setPreviousBlock(block, b);
+            m_data->setRecordCount(block, count);
+            for (int i = 0; i < count; ++i) {
+                if (records.at(start + i).size() != recordSize)
+                    throw ParadoxError(QStringLiteral("Tabelle %1: falsche Satzlänge").arg(m_path));
+                std::memcpy(block.data() + 6 + i * recordSize, records.at(start + i).constData(), recordSize);
+            }
+            m_data->stageBlock(b + 1, block);
+            leaves.append({records.at(start).left(keySize), b + 1, count});
         }
-        contents += m_data->storedBlock(b + 1, block);
-        leaves.append({records.at(start).left(keySize), b + 1, count});
+        QByteArray header = m_data->header();
+        ParadoxFile::setHeaderLong(header, 0x06, static_cast<quint32>(records.size()));
+        ParadoxFile::setHeaderWord(header, 0x0A, blocks);
+        ParadoxFile::setHeaderWord(header, 0x0C, blocks);
+        ParadoxFile::setHeaderWord(header, 0x0E, blocks > 0 ? 1 : 0);
+        ParadoxFile::setHeaderWord(header, 0x10, blocks);
+        header[0x2D] = static_cast<char>(header.at(0x2D) + 1);
+        m_data->stageHeader(header);
+        m_data->stageSize(m_data->blockOffset(blocks + 1));
+        if (keyed)
+            indexRebuild(leaves);
+        commit();
+    } catch (...) {
+        discardStaged();
+        throw;
     }
-    ParadoxFile::setHeaderLong(contents, 0x06, static_cast<quint32>(records.size()));
-    ParadoxFile::setHeaderWord(contents, 0x0A, blocks);
-    ParadoxFile::setHeaderWord(contents, 0x0C, blocks);
-    ParadoxFile::setHeaderWord(contents, 0x0E, blocks > 0 ? 1 : 0);
-    ParadoxFile::setHeaderWord(contents, 0x10, blocks);
-    contents[0x2D] = static_cast<char>(contents.at(0x2D) + 1);
-
-    QList<Write> writes{{false, 0, contents}};
-    qint64 indexSize = -1;
-    if (keyed)
-        writes += indexRebuild(leaves, indexSize);
-    commit(writes, contents.size(), indexSize);
 }

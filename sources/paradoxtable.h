@@ -42,6 +42,8 @@ public:
     bool moveNext();
     bool atEnd() const { return m_atEnd; }
     bool hasRecord() const { return m_blockNumber > 0 && !m_atEnd; }
+    // The number of the block that holds the current record.
+    int blockNumber() const { return m_blockNumber; }
     const char *record() const;
     QByteArray recordBytes() const { return QByteArray(record(), m_data->recordSize()); }
 
@@ -51,9 +53,17 @@ public:
     bool seek(const QByteArray &keyPrefix);
 
     // Inserts `record` (recordSize() bytes) in its place in key order, splitting a full block, and
-    // keeps the index and the header consistent. Throws ParadoxError, the table unchanged, on a
-    // duplicate key, a table whose key this layer cannot order, or a failed write.
+    // keeps the primary index, every secondary index (.Xnn/.Ynn, .XGn/.YGn) and the header
+    // consistent. Throws ParadoxError, the table unchanged, on a duplicate key, a table whose key this
+    // layer cannot order, a secondary index it cannot maintain (named in the text), a table whose
+    // structure does not add up, or a failed write.
     void insert(const QByteArray &record);
+
+    // Inserts `records` as one crash-safe change. A record that cannot be inserted (a duplicate key,
+    // a value its keys cannot order) is left out and does not cost the others theirs: the result
+    // holds one text per record, empty for those inserted. Throws ParadoxError, the table unchanged,
+    // when the table cannot be written at all.
+    QStringList insertAll(const QList<QByteArray> &records);
 
     // Replaces all records by `records` (any order; sorted here by key), as one crash-safe change.
     // Throws ParadoxError on duplicate keys.
@@ -78,23 +88,43 @@ private:
     };
     struct Write
     {
-        bool toIndex = false;
+        int file = 0; // in files()
         qint64 offset = 0;
         QByteArray bytes;
     };
+    // A secondary index kept up to date with the table: where its fields come from in a record of
+    // the table; its last field holds the number of the block the record lies in.
+    struct Secondary
+    {
+        std::unique_ptr<ParadoxTable> table;
+        QList<int> sourceFields;
+    };
+    enum class Member { Owner, OfFamily };
+    ParadoxTable(const QString &path, bool writable, Member member);
 
+    void openFiles();
     void lockShared();
     QString journalPath() const;
     void replayJournal();
-    void commit(const QList<Write> &writes, qint64 dataSize, qint64 indexSize);
+    void prepareWrite();
+    void verifyStructure() const;
+    void loadSecondaries();
+    int stageInsert(const QByteArray &record);
+    // In a secondary index: the entry with the key of `entry` gets `block` as its record's block.
+    void stageBlockHint(const QByteArray &entry, int block);
+    QList<ParadoxFile *> files() const;
+    void discardStaged();
+    void commit();
 
+    bool advanceTo(int number);
     bool loadBlock(int number);
     int compareKey(const char *record, const QByteArray &key) const;
     QList<IndexEntry> readIndexBlock(int number) const;
     std::vector<IndexNode> indexPath(const QByteArray &key, int &slot) const;
     void loadIndexTree(std::vector<IndexNode> &nodes, std::vector<std::pair<int, int>> &leaves) const;
     QByteArray indexBlockBytes(const QList<IndexEntry> &entries, int next, int previous) const;
-    QList<Write> indexRebuild(const QList<IndexEntry> &leaves, qint64 &indexSize) const;
+    void indexRebuild(const QList<IndexEntry> &leaves);
+    int compareKeys(const char *a, const char *b, int length) const;
     void checkInsertable() const;
 
     QString m_path;
@@ -104,10 +134,14 @@ private:
     std::unique_ptr<ParadoxFile> m_data;
     std::unique_ptr<ParadoxFile> m_index;
     bool m_writable = false;
+    Member m_member = Member::Owner;
+    bool m_writeChecked = false;
+    std::vector<Secondary> m_secondaries;
 
     int m_blockNumber = 0;
     QByteArray m_block;
     int m_blockCount = 0;
     int m_position = 0;
+    int m_hops = 0; // blocks visited since moveFirst()
     bool m_atEnd = true;
 };

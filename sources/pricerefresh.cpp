@@ -166,6 +166,7 @@ void PriceRefresh::webSource()
     const QByteArray page = m_window.fetchQuotePage();
     addQuoteColumns();
     IndexTable &cells = m_window.table();
+    QList<IntradayRecord> transfers; // posted together after the last row
     for (int row = 1; row < cells.rows(); ++row) {
         const auto quote = QuotePage::extract(page, cells.cell(IndexTable::WKN, row), m_decimalSeparator);
         if (!quote)
@@ -188,24 +189,27 @@ void PriceRefresh::webSource()
             if (transfer) {
                 const auto id = NumberText::tryParseInteger(cells.cell(IndexTable::NV, row));
                 if (id && *id >= 1 && previous != price)
-                    transferPrice(*id, price);
+                    transfers.append({*id, price, m_window.now()});
             }
             cells.setCell(IndexTable::Kurswert, row, NumberText::format(price, m_decimalSeparator));
         } catch (...) {
         }
     }
+    transferPrices(transfers);
 }
 
-void PriceRefresh::transferPrice(qint32 id, double price)
+void PriceRefresh::transferPrices(const QList<IntradayRecord> &records)
 {
+    if (records.isEmpty())
+        return;
     try {
-        // The table is found closed after a failed append (a failed use closes it) or when another
-        // use of the table object ran while the page was fetched; one lost record must not cost the
-        // rest of this refresh theirs.
+        // The table is found closed when another use of the table object ran while the page was
+        // fetched.
         if (!m_table.isOpen())
             m_table.open(m_window.dataFolder(), intradayTable, QString());
-        m_table.appendRecord(id, price, m_window.now());
+        // One change for the whole refresh; a record that cannot be appended costs the others nothing.
+        m_table.appendRecords(records);
     } catch (...) {
-        // A record that cannot be handed on to Norvata does not stop the refresh.
+        // Records that cannot be handed on to Norvata do not stop the refresh.
     }
 }

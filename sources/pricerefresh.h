@@ -9,6 +9,7 @@
 
 class IndexTable;
 class NorvataTable;
+struct IntradayRecord;
 
 // The highlight of a quote cell written by the web source: lime green when the new number text sorts
 // before the old one, fuchsia when after, none when they are equal.
@@ -69,7 +70,7 @@ private:
     void norvataSource();
     void webSource();
     void addQuoteColumns();
-    void transferPrice(qint32 id, double price);
+    void transferPrices(const QList<IntradayRecord> &records);
 
     RefreshWindow &m_window;
     NorvataTable &m_table;

@@ -83,6 +83,8 @@ private slots:
     void interruptedAppend_data();
     void interruptedAppend();
     void lockedTableIsNotWritten();
+    void refreshIsOneChange();
+    void dumpImportsBack();
     void secondaryIndexOfSample();
     void sessionPreparation();
 };
@@ -311,6 +313,56 @@ void TestNorvataTable::lockedTableIsNotWritten()
     table.open(fixture.folder(), QStringLiteral("Intraday.db"), QString());
     table.appendRecord(1, 1.0, start.addDays(1));
     QVERIFY(fixture.problems().isEmpty());
+}
+
+void TestNorvataTable::refreshIsOneChange()
+{
+    // The 40 records of one refresh go in as one journaled change; the one whose key exists is left
+    // out and costs the others nothing.
+    Fixture fixture;
+    QStringList expected = fixture.fill(40, 2);
+    QList<IntradayRecord> records;
+    for (int id = 1; id <= 40; ++id) {
+        records.append({id, 7.5, start.addSecs(id == 13 ? 60 : 3600)});
+        if (id != 13)
+            expected << pxlibText(id, start.addSecs(3600), 7.5);
+    }
+    int journals = 0;
+    ParadoxTable::setCommitHook([&journals](int reached) { journals += reached == 2; });
+    NorvataTable table;
+    table.open(fixture.folder(), QStringLiteral("Intraday.db"), QString());
+    QCOMPARE(table.appendRecords(records), 39);
+    table.close();
+    QCOMPARE(journals, 1);
+    expected.sort();
+    QCOMPARE(TableCheck::recordsViaPxlib(fixture.intraday()), expected);
+    QVERIFY(fixture.problems().isEmpty());
+}
+
+void TestNorvataTable::dumpImportsBack()
+{
+    // AREACODES lists cities with ";" and quotes: its dump, imported into an emptied copy, gives the
+    // same records.
+    const QString samples = QStringLiteral(ZALVENTO_SOURCE_DIR "/../shared/paradox-samples/db/");
+    if (!QFileInfo::exists(samples))
+        QSKIP("the Paradox sample tables are not beside the project");
+    QTemporaryDir dir;
+    const QString table = dir.filePath(QStringLiteral("AREACODES.DB"));
+    QVERIFY(QFile::copy(samples + QStringLiteral("AREACODES.DB"), table));
+    QVERIFY(
+        QFile::copy(samples + QStringLiteral("AREACODES.PX"), dir.filePath(QStringLiteral("AREACODES.PX"))));
+    const QStringList original = TableCheck::recordsViaPxlib(table);
+    QString text;
+    QTextStream out(&text);
+    NorvataLayout::dump(table, out);
+    out.flush();
+    QVERIFY(text.contains(QLatin1Char('"')));
+    ParadoxTable(table, true).rebuild({});
+    QByteArray csv = text.toUtf8();
+    QBuffer buffer(&csv);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    QCOMPARE(NorvataLayout::importCsv(table, buffer), 370);
+    QCOMPARE(TableCheck::recordsViaPxlib(table), original);
 }
 
 void TestNorvataTable::secondaryIndexOfSample()

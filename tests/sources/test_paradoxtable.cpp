@@ -1,5 +1,7 @@
 // Reading real Paradox tables: every sample reads back as pxlib reads it, and finding by key through
 // a two-level primary index lands on the right record.
+#include "sources/norvatalayout.h"
+#include "sources/norvatatable.h"
 #include "sources/paradoxerror.h"
 #include "sources/paradoxtable.h"
 #include "tablecheck.h"
@@ -7,6 +9,9 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
+extern "C" {
+#include <paradox.h>
+}
 
 namespace {
 
@@ -52,6 +57,37 @@ QString recordText(const ParadoxTable &table)
     return cells.join(QLatin1Char('|'));
 }
 
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Copies of the files of one sample folder, to be changed by a test.
+struct SampleCopy
+{
+    QTemporaryDir dir;
+    explicit SampleCopy(const QString &folder)
+    {
+        for (const QFileInfo &file : QDir(samples() + folder).entryInfoList(QDir::Files))
+            QFile::copy(file.filePath(), dir.filePath(file.fileName()));
+    }
+    QString path(const QString &name) const { return dir.filePath(name); }
+    void patch(const QString &name, int offset, const QByteArray &bytes) const
+    {
+        QFile file(path(name));
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(offset));
+        QCOMPARE(file.write(bytes), bytes.size());
+    }
+    QByteArray all() const
+    {
+        QByteArray bytes;
+        for (const QFileInfo &file : QDir(dir.path()).entryInfoList(QDir::Files, QDir::Name))
+            bytes += file.fileName().toUtf8() + fileBytes(file.filePath());
+        return bytes;
+    }
+};
+
 } // namespace
 
 class TestParadoxTable : public QObject
@@ -72,6 +108,14 @@ private slots:
     void germanTextAndTimestamps();
     void damagedFilesFailCleanly_data();
     void damagedFilesFailCleanly();
+    void damagedTablesAreRefused_data();
+    void damagedTablesAreRefused();
+    void unrepresentableValuesReadAsNull_data();
+    void unrepresentableValuesReadAsNull();
+    void appendKeepsSecondaryIndexes();
+    void unmaintainableSecondaryIndexRefusesAppend();
+    void textInTheTablesCodePage_data();
+    void textInTheTablesCodePage();
 };
 
 void TestParadoxTable::samplesReadAsPxlibReadsThem_data()
@@ -203,6 +247,206 @@ void TestParadoxTable::damagedFilesFailCleanly()
     } catch (const ParadoxError &error) {
         QVERIFY(!error.text().isEmpty());
     }
+}
+
+void TestParadoxTable::damagedTablesAreRefused_data()
+{
+    // A copy of a sample with some bytes changed, and what is done with it: "open", "read" (walk all
+    // records), "seek" (find the first key) or "insert" (append a record).
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("action");
+    const int block = 2048; // the header's size, then block n at 2048 * n
+    QTest::newRow("number key declared 4 bytes wide") << "fields"
+                                                      << "long.db" << 0x78 << QByteArray("\x06") << "open";
+    QTest::newRow("block count below the file's")
+        << "db"
+        << "CUSTOMER.DB" << 0x0C << QByteArray("\x02\x00", 2) << "insert";
+    QTest::newRow("first block out of range")
+        << "db"
+        << "CUSTOMER.DB" << 0x0E << QByteArray("\x09\x00", 2) << "insert";
+    QTest::newRow("next block out of range")
+        << "db"
+        << "CUSTOMER.DB" << block << QByteArray("\x32\x00", 2) << "insert";
+    QTest::newRow("corrupt record count")
+        << "db"
+        << "CUSTOMER.DB" << 2 * block + 4 << QByteArray("\x05\x00", 2) << "insert";
+    QTest::newRow("chain loop, append")
+        << "db"
+        << "CUSTOMER.DB" << 4 * block << QByteArray("\x02\x00", 2) << "insert";
+    QTest::newRow("chain loop, read") << "db"
+                                      << "CUSTOMER.DB" << 4 * block << QByteArray("\x02\x00", 2) << "read";
+    QTest::newRow("index entry at block 0, find")
+        << "db"
+        << "CUSTOMER.PX" << block + 6 + 4 << QByteArray("\x80\x00", 2) << "seek";
+    QTest::newRow("index entry at block 0, append")
+        << "db"
+        << "CUSTOMER.PX" << block + 6 + 4 << QByteArray("\x80\x00", 2) << "insert";
+}
+
+void TestParadoxTable::damagedTablesAreRefused()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, file);
+    QFETCH(int, offset);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, action);
+    SampleCopy copy(folder);
+    copy.patch(file, offset, bytes);
+    const QString table =
+        copy.path(file.endsWith(QLatin1String(".PX")) ? QStringLiteral("CUSTOMER.DB") : file);
+    const QByteArray before = copy.all();
+    try {
+        ParadoxTable paradox(table, true);
+        if (action == QLatin1String("read")) {
+            // A circle would never end: more steps than records mean the walk did not notice it.
+            qint64 steps = 0;
+            for (bool more = paradox.moveFirst(); more; more = paradox.moveNext())
+                QVERIFY(++steps <= paradox.data().numRecords());
+        } else if (action == QLatin1String("seek")) {
+            paradox.seek(QByteArray("\x80\x00\x00\x01", 4));
+        } else if (action == QLatin1String("insert")) {
+            QByteArray record(paradox.data().recordSize(), '\0');
+            paradox.fields().at(0).setValue(record.data(), 99);
+            paradox.insert(record);
+        }
+        QFAIL("damage went unnoticed");
+    } catch (const ParadoxError &error) {
+        QVERIFY(!error.text().isEmpty());
+    }
+    QCOMPARE(copy.all(), before);
+}
+
+void TestParadoxTable::unrepresentableValuesReadAsNull_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("timestamp not a number") << int(ParadoxField::Timestamp) << QByteArray(8, '\xff');
+    QTest::newRow("timestamp infinite")
+        << int(ParadoxField::Timestamp) << QByteArray("\xff\xf0\0\0\0\0\0\0", 8);
+    QTest::newRow("timestamp 1e300 ms")
+        << int(ParadoxField::Timestamp) << QByteArray("\xfe\x36\x7b\xc7\x63\x8d\x5f\xc1", 8);
+    QTest::newRow("time past midnight") << int(ParadoxField::Time) << QByteArray("\xff\xff\xff\xff", 4);
+}
+
+void TestParadoxTable::unrepresentableValuesReadAsNull()
+{
+    QFETCH(int, type);
+    QFETCH(QByteArray, bytes);
+    ParadoxField field;
+    field.type = static_cast<quint8>(type);
+    field.size = static_cast<int>(bytes.size());
+    QVERIFY(!field.value(bytes.constData()).isValid());
+}
+
+void TestParadoxTable::appendKeepsSecondaryIndexes()
+{
+    SampleCopy copy(QStringLiteral("db"));
+    {
+        ParadoxTable customer(copy.path(QStringLiteral("CUSTOMER.DB")), true);
+        QByteArray record(customer.data().recordSize(), '\0');
+        customer.fields().at(0).setValue(record.data(), 45);
+        customer.fields()
+            .at(customer.data().fieldIndex(QStringLiteral("City")))
+            .setValue(record.data(), QStringLiteral("Boulder Creek"));
+        customer.insert(record);
+    }
+    for (const auto &[table, index] :
+         {std::pair{"CUSTOMER.DB", "CUSTOMER.PX"}, std::pair{"CUSTOMER.X06", "CUSTOMER.Y06"}}) {
+        const QStringList problems = TableCheck::structure(copy.path(QString::fromLatin1(table)),
+                                                           copy.path(QString::fromLatin1(index)));
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        QCOMPARE(TableCheck::recordsViaPxlib(copy.path(QString::fromLatin1(table))).size(), 21);
+    }
+    QCOMPARE(ParadoxFile::headerLong(fileBytes(copy.path(QStringLiteral("CUSTOMER.DB"))), 0x49), 45u);
+    // The append split the last block: every entry names the block its record now lies in.
+    ParadoxTable customer(copy.path(QStringLiteral("CUSTOMER.DB")));
+    ParadoxTable city(copy.path(QStringLiteral("CUSTOMER.X06")));
+    for (bool more = city.moveFirst(); more; more = city.moveNext()) {
+        const QByteArray custNo(city.record() + city.fields().at(1).offset, 4);
+        QVERIFY(customer.seek(custNo));
+        QCOMPARE(city.fields().at(2).value(city.record()).toInt(), customer.blockNumber());
+    }
+
+    NorvataTable lookup;
+    lookup.open(copy.dir.path() + QLatin1Char('/'), QStringLiteral("customer.db"), QStringLiteral("City"));
+    QVERIFY(lookup.findKey(QStringLiteral("Boulder Creek")));
+    QCOMPARE(lookup.fieldText(QStringLiteral("CustNo")), QStringLiteral("45"));
+    QVERIFY(lookup.findKey(QStringLiteral("Soquel")));
+}
+
+void TestParadoxTable::unmaintainableSecondaryIndexRefusesAppend()
+{
+    // The composite index of AREACODES orders its states under a national sort order that this layer
+    // cannot follow for "--": the append is refused, naming the index, and nothing is written.
+    SampleCopy copy(QStringLiteral("db"));
+    const QByteArray before = copy.all();
+    ParadoxTable areacodes(copy.path(QStringLiteral("AREACODES.DB")), true);
+    QByteArray record(areacodes.data().recordSize(), '\0');
+    areacodes.fields().at(0).setValue(record.data(), QStringLiteral("999"));
+    areacodes.fields().at(1).setValue(record.data(), QStringLiteral("ZZ"));
+    try {
+        areacodes.insert(record);
+        QFAIL("the append went through");
+    } catch (const ParadoxError &error) {
+        QVERIFY2(error.text().contains(QLatin1String("AREACODES.XG0")), qPrintable(error.text()));
+    }
+    QCOMPARE(copy.all(), before);
+}
+
+void TestParadoxTable::textInTheTablesCodePage_data()
+{
+    QTest::addColumn<int>("codePage");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("fits");
+    QTest::newRow("850, umlaut") << 850 << QStringLiteral("Fünf Äpfel") << true;
+    QTest::newRow("437, sharp s") << 437 << QStringLiteral("Straße") << true;
+    QTest::newRow("1252, euro") << 1252 << QStringLiteral("5 €") << true;
+    QTest::newRow("850 has no euro") << 850 << QStringLiteral("5 €") << false;
+    QTest::newRow("1252 has no ruble") << 1252 << QStringLiteral("5 ₽") << false;
+}
+
+void TestParadoxTable::textInTheTablesCodePage()
+{
+    QFETCH(int, codePage);
+    QFETCH(QString, name);
+    QFETCH(bool, fits);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("firma.db"));
+    NorvataLayout::createFirma(path);
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(0x6A));
+        file.write(QByteArray(1, char(codePage & 0xFF)) + QByteArray(1, char(codePage >> 8)));
+    }
+    ParadoxTable table(path, true);
+    QByteArray record(table.data().recordSize(), '\0');
+    table.fields().at(0).setValue(record.data(), 1);
+    const ParadoxField &field = table.fields().at(table.data().fieldIndex(QStringLiteral("Name")));
+    if (!fits) {
+        QVERIFY_THROWS_EXCEPTION(ParadoxError, field.setValue(record.data(), name));
+        return;
+    }
+    field.setValue(record.data(), name);
+    table.insert(record);
+    QVERIFY(table.moveFirst());
+    QCOMPARE(field.value(table.record()).toString(), name);
+
+    // pxlib converts from the code page the header names.
+    pxdoc_t *doc = PX_new();
+    QVERIFY(PX_open_file(doc, QFile::encodeName(path).constData()) >= 0);
+    PX_set_targetencoding(doc, "UTF-8");
+    QByteArray data(doc->px_head->px_recordsize, '\0');
+    QVERIFY(PX_get_record(doc, 0, data.data()));
+    char *text = nullptr;
+    QVERIFY(PX_get_data_alpha(doc, data.data() + field.offset, field.size, &text) > 0);
+    const QString read = QString::fromUtf8(text);
+    doc->free(doc, text);
+    PX_close(doc);
+    PX_delete(doc);
+    QCOMPARE(read, name);
 }
 
 QTEST_GUILESS_MAIN(TestParadoxTable)

@@ -56,5 +56,8 @@ int main(int argc, char *argv[])
     } catch (const ZalventoError &error) {
         err << error.text() << '\n';
         return 1;
+    } catch (const std::exception &error) {
+        err << error.what() << '\n';
+        return 1;
     }
 }
