@@ -76,6 +76,11 @@ void readNewest(NorvataTable &table, const QString &id, IndexTable &cells, int r
 
 } // namespace
 
+FeedPage RefreshWindow::fetchFeed(const QuoteFeed &feed)
+{
+    throw ZalventoError(QStringLiteral("Kein Abruf für %1").arg(feed.url));
+}
+
 PriceRefresh::PriceRefresh(RefreshWindow &window, NorvataTable &table, QChar decimalSeparator)
     : m_window(window), m_table(table), m_decimalSeparator(decimalSeparator)
 {

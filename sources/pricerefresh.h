@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sources/quoteage.h"
+#include "sources/quotefeed.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -40,6 +41,20 @@ public:
     // The quote page fetch of the current index: sets "Loading", fetches, sets "Received <n> bytes".
     // Throws when the fetch fails (a status of 400 or more included).
     virtual QByteArray fetchQuotePage() = 0;
+
+    // The feed file; a test points it at a folder of its own.
+    virtual QString feedFilePath() const { return FeedFile::defaultPath(); }
+    // The fetch of a feed's document at feed.url (https or http, trusting feed.ca besides the system's
+    // authorities): sets "Loading", fetches, sets "Received <n> bytes". Returns the body and the time it
+    // arrived; throws ZalventoError with the reason when the fetch fails (a status of 400 or more
+    // included). A refresh through a feed calls this instead of fetchQuotePage().
+    // The default refuses: a window without a feed fetch cannot read feeds.
+    virtual FeedPage fetchFeed(const QuoteFeed &feed);
+    // Shows once, in a message box, why the feed file cannot be used (the text names the file, the
+    // entry and the problem); the refresh then fails with its usual status text.
+    virtual void showFeedError(const QString &text) { Q_UNUSED(text) }
+    // The dword setting "Kursalter": minutes after which a quote counts as stale, 0 = never.
+    virtual int kursalterMinutes() const { return 15; }
 
     // The quote age of every component after a refresh, in row order (element 0 is row 1).
     virtual void setQuoteAges(const QuoteAges &) {}
