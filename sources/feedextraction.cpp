@@ -73,12 +73,12 @@ QDateTime fromUnixSeconds(double seconds)
     return QDateTime::fromMSecsSinceEpoch(std::llround(seconds * 1000));
 }
 
-QDateTime timeOf(const QJsonValue &value)
+QDateTime timeOfValue(const QJsonValue &value)
 {
     if (value.isDouble())
         return fromUnixSeconds(value.toDouble());
     if (value.isString())
-        return timeOf(value.toString());
+        return FeedExtraction::timeOf(value.toString());
     return {};
 }
 
@@ -184,7 +184,7 @@ FeedQuotes readJson(const QByteArray &document, const QuoteFeed &feed)
     FeedQuotes quotes;
     const auto addItem = [&](const QString &itemId, const QJsonValue &item) {
         add(quotes, itemId, numberOf(follow(item, bid), feed.decimal), numberOf(follow(item, ask), feed.decimal),
-            time.isEmpty() ? QDateTime() : timeOf(follow(item, time)));
+            time.isEmpty() ? QDateTime() : timeOfValue(follow(item, time)));
     };
     if (items.isArray()) {
         if (id.isEmpty())
