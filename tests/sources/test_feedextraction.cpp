@@ -72,6 +72,8 @@ private slots:
     void patternOnAMegabytePage();
     void isinOf_data();
     void isinOf();
+    void timeOf_data();
+    void timeOf();
 
 private:
     QTemporaryDir m_dir;
@@ -324,6 +326,34 @@ void TestFeedExtraction::isinOf()
     QFETCH(QString, wkn);
     QFETCH(QString, isin);
     QCOMPARE(FeedExtraction::isinOf(wkn), isin);
+}
+
+void TestFeedExtraction::timeOf_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("utc"); // "-": no time
+    QTest::newRow("Z") << "2024-03-01T10:15:30Z" << "2024-03-01T10:15:30.000Z";
+    QTest::newRow("fraction, offset") << "2024-03-01T10:15:30.5+01:00" << "2024-03-01T09:15:30.500Z";
+    QTest::newRow("blank, offset without colon") << " 2024-03-01 10:15:30-0130 " << "2024-03-01T11:45:30.000Z";
+    QTest::newRow("no seconds, hours offset") << "2024-03-01T10:15+02" << "2024-03-01T08:15:00.000Z";
+    QTest::newRow("leap day") << "2024-02-29T23:59:59.999Z" << "2024-02-29T23:59:59.999Z";
+    QTest::newRow("no leap day") << "2023-02-29T00:00:00Z" << "-";
+    QTest::newRow("month 13") << "2024-13-01T00:00:00Z" << "-";
+    QTest::newRow("hour 24") << "2024-03-01T24:00:00Z" << "-";
+    QTest::newRow("Unix seconds") << "1709287200" << "2024-03-01T10:00:00.000Z";
+    QTest::newRow("Unix seconds, fraction") << "1709287200.25" << "2024-03-01T10:00:00.250Z";
+    QTest::newRow("negative number") << "-1" << "-";
+    QTest::newRow("words") << "gestern" << "-";
+    QTest::newRow("no offset: local time") << "2024-03-01T10:15:30"
+                                           << QDateTime(QDate(2024, 3, 1), QTime(10, 15, 30)).toUTC().toString(Qt::ISODateWithMs);
+}
+
+void TestFeedExtraction::timeOf()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, utc);
+    const QDateTime time = FeedExtraction::timeOf(text);
+    QCOMPARE(time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QStringLiteral("-"), utc);
 }
 
 QTEST_APPLESS_MAIN(TestFeedExtraction)
