@@ -36,8 +36,18 @@ QStringList makeWkns()
 QByteArray makePage(const QStringList &wkns)
 {
     std::mt19937 random(7);
-    const char *tokens[] = {"<div class=\"teaser\">", "</div>\r\n", "<a href=\"/news/", ".html\">", "</a>",
-                            "var q = {\"id\": ", ", \"p\": ", "};\r\n", "1.2345 ", "+0,45% ", "<li>", "</li>"};
+    const char *tokens[] = {"<div class=\"teaser\">",
+                            "</div>\r\n",
+                            "<a href=\"/news/",
+                            ".html\">",
+                            "</a>",
+                            "var q = {\"id\": ",
+                            ", \"p\": ",
+                            "};\r\n",
+                            "1.2345 ",
+                            "+0,45% ",
+                            "<li>",
+                            "</li>"};
     QByteArray body = "<!DOCTYPE html>\r\n<html lang=\"de\"><head><title>Index</title>\r\n";
     const auto filler = [&](qsizetype until) {
         while (body.size() < until) {
@@ -50,8 +60,8 @@ QByteArray makePage(const QStringList &wkns)
     for (int i = 0; i < wkns.size(); ++i) {
         const QByteArray price = QByteArray::number(10 + i % 900);
         body += "<tr><td class=\"name\">Firma " + QByteArray::number(i) + "</td><td class=\"wkn\">" +
-                wkns[i].toLatin1() + "</td><td class=\"bid\">" + price + ".35</td><td class=\"ask\">" + price +
-                ".40</td><td class=\"time\">17:29:58</td></tr>\r\n";
+                wkns[i].toLatin1() + "</td><td class=\"bid\">" + price + ".35</td><td class=\"ask\">" +
+                price + ".40</td><td class=\"time\">17:29:58</td></tr>\r\n";
         filler(200 * 1024 + qsizetype(i + 1) * 1024 * 1024 / wkns.size());
     }
     body += "</tbody></table></body></html>\r\n";
@@ -93,8 +103,8 @@ void BM_JsonFeedParsedAndMatched(benchmark::State &state)
     for (int i = 0; i < wkns.size(); ++i) {
         const QByteArray price = QByteArray::number(10 + i % 900);
         document += (i ? ",{\"wkn\":\"" : "{\"wkn\":\"") + wkns[i].toLatin1() + "\",\"isin\":\"" +
-                    FeedExtraction::isinOf(wkns[i]).toLatin1() + "\",\"bid\":" + price + ".35,\"ask\":" + price +
-                    ".4,\"time\":\"2026-12-09T15:29:58+01:00\"}";
+                    FeedExtraction::isinOf(wkns[i]).toLatin1() + "\",\"bid\":" + price +
+                    ".35,\"ask\":" + price + ".4,\"time\":\"2026-12-09T15:29:58+01:00\"}";
     }
     document += "]}";
     QuoteFeed feed;

@@ -148,10 +148,11 @@ std::optional<QDateTime> fastIsoTime(QStringView text)
 
     static constexpr int monthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    if (month < 1 || month > 12 || day < 1 || day > monthDays[month - 1] || (month == 2 && day == 29 && !leap) ||
-        hour > 23 || minute > 59 || second > 59)
+    if (month < 1 || month > 12 || day < 1 || day > monthDays[month - 1] ||
+        (month == 2 && day == 29 && !leap) || hour > 23 || minute > 59 || second > 59)
         return QDateTime();
-    const qint64 seconds = daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second - offset;
+    const qint64 seconds =
+        daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second - offset;
     if (offset == 0)
         return QDateTime::fromMSecsSinceEpoch(seconds * 1000 + milliseconds, Qt::UTC);
     return QDateTime::fromMSecsSinceEpoch(seconds * 1000 + milliseconds, Qt::OffsetFromUTC, offset);
@@ -259,9 +260,10 @@ FeedQuotes readJson(const QByteArray &document, const QuoteFeed &feed)
     QJsonParseError parseError;
     const QJsonDocument json = QJsonDocument::fromJson(document, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        throw FeedError(entryError(feed, QStringLiteral("das Dokument ist kein gültiges JSON: %1 (Zeichen %2)")
-                                             .arg(parseError.errorString())
-                                             .arg(parseError.offset + 1)));
+        throw FeedError(
+            entryError(feed, QStringLiteral("das Dokument ist kein gültiges JSON: %1 (Zeichen %2)")
+                                 .arg(parseError.errorString())
+                                 .arg(parseError.offset + 1)));
     const QJsonValue root = json.isObject() ? QJsonValue(json.object()) : QJsonValue(json.array());
     const QJsonValue items = follow(root, pathOf(feed.items));
 
@@ -269,12 +271,14 @@ FeedQuotes readJson(const QByteArray &document, const QuoteFeed &feed)
     const QStringList time = pathOf(feed.time);
     FeedQuotes quotes;
     const auto addItem = [&](const QString &itemId, const QJsonValue &item) {
-        add(quotes, itemId, numberOf(follow(item, bid), feed.decimal), numberOf(follow(item, ask), feed.decimal),
+        add(quotes, itemId, numberOf(follow(item, bid), feed.decimal),
+            numberOf(follow(item, ask), feed.decimal),
             time.isEmpty() ? QDateTime() : timeOfValue(follow(item, time)));
     };
     if (items.isArray()) {
         if (id.isEmpty())
-            throw FeedError(entryError(feed, QStringLiteral("„items“ führt zu einer Liste, aber „id“ fehlt")));
+            throw FeedError(
+                entryError(feed, QStringLiteral("„items“ führt zu einer Liste, aber „id“ fehlt")));
         const QJsonArray list = items.toArray();
         quotes.reserve(list.size());
         for (const QJsonValue &item : list)

@@ -110,15 +110,16 @@ QList<std::optional<RowQuote>> pageQuotes(const FeedPage &page, const IndexTable
         if (!quote)
             rows.append(std::nullopt);
         else
-            rows.append(RowQuote{quote->bid, quote->ask,
-                                 quote->bid + quote->ask > 0 ? page.arrival : QDateTime()});
+            rows.append(
+                RowQuote{quote->bid, quote->ask, quote->bid + quote->ask > 0 ? page.arrival : QDateTime()});
     }
     return rows;
 }
 
 // A JSON or pattern feed: each row looks its WKN (or the ISIN made of it) up among the feed's quotes; a
 // quote without a time of its own is as old as the document.
-QList<std::optional<RowQuote>> feedQuotes(const QuoteFeed &feed, const FeedPage &page, const IndexTable &cells)
+QList<std::optional<RowQuote>> feedQuotes(const QuoteFeed &feed, const FeedPage &page,
+                                          const IndexTable &cells)
 {
     const FeedExtraction::FeedQuotes quotes = feed.kind == QuoteFeed::Kind::Json
                                                   ? FeedExtraction::readJson(page.body, feed)

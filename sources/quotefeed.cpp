@@ -60,8 +60,8 @@ QString dotPath(const QJsonObject &object, const QString &name, bool required, b
     const QStringList names = path.split(QLatin1Char('.'));
     for (const QString &part : names)
         if (part.isEmpty())
-            throw EntryProblem{QStringLiteral("%1 ist kein Pfad aus Feldnamen mit „.“: %2")
-                                   .arg(quoted(name), quoted(path))};
+            throw EntryProblem{
+                QStringLiteral("%1 ist kein Pfad aus Feldnamen mit „.“: %2").arg(quoted(name), quoted(path))};
     return path;
 }
 
@@ -87,8 +87,8 @@ QString checkedPattern(const QString &text)
     for (const char *group : {"id", "bid", "ask"})
         if (!groups.contains(QLatin1String(group)))
             throw EntryProblem{QStringLiteral("in %1 fehlt die benannte Gruppe %2, etwa (?<%3>...)")
-                                   .arg(quoted(QStringLiteral("pattern")),
-                                        quoted(QLatin1String(group)), QLatin1String(group))};
+                                   .arg(quoted(QStringLiteral("pattern")), quoted(QLatin1String(group)),
+                                        QLatin1String(group))};
     return text;
 }
 
@@ -110,8 +110,8 @@ QSet<QString> membersOf(QuoteFeed::Kind kind)
 {
     QSet<QString> members{QStringLiteral("kind"), QStringLiteral("url"), QStringLiteral("ca")};
     if (kind == QuoteFeed::Kind::Json)
-        members += {QStringLiteral("items"), QStringLiteral("id"),    QStringLiteral("bid"),
-                    QStringLiteral("ask"),   QStringLiteral("time"),  QStringLiteral("decimal"),
+        members += {QStringLiteral("items"), QStringLiteral("id"),   QStringLiteral("bid"),
+                    QStringLiteral("ask"),   QStringLiteral("time"), QStringLiteral("decimal"),
                     QStringLiteral("match")};
     if (kind == QuoteFeed::Kind::Pattern)
         members += {QStringLiteral("pattern"), QStringLiteral("decimal"), QStringLiteral("match")};
@@ -229,13 +229,15 @@ Lookup parse(const QByteArray &text, const QString &path, const QString &indexNa
     if (matching.isEmpty())
         return {};
     if (matching.size() > 1)
-        return {std::nullopt, fileError(path, QStringLiteral("mehrere Einträge für den Index %1: %2")
-                                                  .arg(quoted(indexName), matching.join(QStringLiteral(", "))))};
+        return {std::nullopt,
+                fileError(path, QStringLiteral("mehrere Einträge für den Index %1: %2")
+                                    .arg(quoted(indexName), matching.join(QStringLiteral(", "))))};
     try {
         return {readEntry(entries.value(matching.front()), matching.front(), path), QString()};
     } catch (const EntryProblem &problem) {
-        return {std::nullopt,
-                fileError(path, QStringLiteral("Eintrag %1: %2").arg(quoted(matching.front()), problem.text))};
+        return {
+            std::nullopt,
+            fileError(path, QStringLiteral("Eintrag %1: %2").arg(quoted(matching.front()), problem.text))};
     }
 }
 

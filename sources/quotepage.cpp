@@ -4,11 +4,10 @@
 #include "core/windows1252.h"
 
 #include <QHash>
-
 #include <array>
 #include <cfloat>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -197,8 +196,9 @@ public:
                 }
                 const std::int32_t childFailure = a.m_next[failureRow + symbol];
                 failure[std::size_t(child)] = childFailure;
-                a.m_output[std::size_t(child)] =
-                    a.m_key[std::size_t(childFailure)] >= 0 ? childFailure : a.m_output[std::size_t(childFailure)];
+                a.m_output[std::size_t(child)] = a.m_key[std::size_t(childFailure)] >= 0
+                                                     ? childFailure
+                                                     : a.m_output[std::size_t(childFailure)];
                 queue.push_back(child);
             }
         }
@@ -214,8 +214,8 @@ public:
         for (std::size_t i = 0; i < text.size() && missing > 0; ++i) {
             state = m_next[std::size_t(state) * m_symbols + m_symbolOf[std::uint8_t(text[i])]];
             // Every WKN that ends here: the state's own and those along its output links.
-            for (std::int32_t s = m_key[std::size_t(state)] >= 0 ? state : m_output[std::size_t(state)]; s != 0;
-                 s = m_output[std::size_t(s)]) {
+            for (std::int32_t s = m_key[std::size_t(state)] >= 0 ? state : m_output[std::size_t(state)];
+                 s != 0; s = m_output[std::size_t(s)]) {
                 const auto key = std::size_t(m_key[std::size_t(s)]);
                 if (first[key] == std::string_view::npos) {
                     first[key] = i + 1 - m_length[key];
@@ -297,7 +297,8 @@ std::optional<Quote> extract(const QByteArray &page, const QString &wkn, QChar d
     return quoteAt(text, at, decimalSeparator);
 }
 
-QList<std::optional<Quote>> extractAll(const QByteArray &page, const QStringList &wkns, QChar decimalSeparator)
+QList<std::optional<Quote>> extractAll(const QByteArray &page, const QStringList &wkns,
+                                       QChar decimalSeparator)
 {
     // Components that share a WKN share its search.
     QList<QByteArray> keys;

@@ -2,8 +2,8 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QStringList>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 // The trading venue's public quote page of an index, and the cutting of a component's bid and ask
@@ -50,6 +50,7 @@ std::optional<Quote> extract(const QByteArray &page, const QString &wkn, QChar d
 // The quotes of all components at once: element i is what extract(page, wkns[i], decimalSeparator)
 // gives, but the page is searched once for the first occurrences of all WKNs together, so that a
 // large index on a large page costs one pass instead of one per component. Never throws.
-QList<std::optional<Quote>> extractAll(const QByteArray &page, const QStringList &wkns, QChar decimalSeparator);
+QList<std::optional<Quote>> extractAll(const QByteArray &page, const QStringList &wkns,
+                                       QChar decimalSeparator);
 
 } // namespace QuotePage

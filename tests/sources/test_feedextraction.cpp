@@ -90,9 +90,11 @@ void TestFeedExtraction::feedFile_data()
                             R"("bid": "b", "ask": "a")";
     QTest::newRow("no entry") << QByteArray(R"({"MDax": {"kind": "page"}})") << "none";
     QTest::newRow("entry matched ignoring case")
-        << "{\"DAX\": {" + json + R"(, "items": "data.quotes", "time": "t.ts", "decimal": ",", "match": "isin"}})"
+        << "{\"DAX\": {" + json +
+               R"(, "items": "data.quotes", "time": "t.ts", "decimal": ",", "match": "isin"}})"
         << "json https://q.example/dax.json data.quotes|wkn|b|a|t.ts  , isin";
-    QTest::newRow("page, built-in address") << QByteArray(R"({"Dax": {"kind": "page"}})") << "page  ||||  . wkn";
+    QTest::newRow("page, built-in address")
+        << QByteArray(R"({"Dax": {"kind": "page"}})") << "page  ||||  . wkn";
     QTest::newRow("pattern")
         << QByteArray(R"({"Dax": {"kind": "pattern", "url": "http://127.0.0.1:8/x", )"
                       R"x("pattern": "(?<id>\\w+) (?<bid>\\S+) (?<ask>\\S+)"}})x")
@@ -108,26 +110,33 @@ void TestFeedExtraction::feedFile_data()
     QTest::newRow("kind not a text") << QByteArray(R"({"Dax": {"kind": 1}})") << "„kind“ muss ein Text sein";
     QTest::newRow("url missing") << QByteArray(R"({"Dax": {"kind": "pattern", "pattern": "x"}})")
                                  << "„url“ fehlt";
-    QTest::newRow("url not http")
-        << "{\"Dax\": {" + QByteArray(json).replace("https://q.example/dax.json", "file:///etc/passwd") + "}}"
-        << "keine http- oder https-Adresse";
+    QTest::newRow("url not http") << "{\"Dax\": {" +
+                                         QByteArray(json).replace("https://q.example/dax.json",
+                                                                  "file:///etc/passwd") +
+                                         "}}"
+                                  << "keine http- oder https-Adresse";
     QTest::newRow("bid missing") << QByteArray(R"({"Dax": {"kind": "json", "url": "http://a/", "ask": "a"}})")
                                  << "„bid“ fehlt";
     QTest::newRow("path with an empty name")
         << QByteArray(R"({"Dax": {"kind": "json", "url": "http://a/", "bid": "a..b", "ask": "a"}})")
         << "„bid“ ist kein Pfad";
     QTest::newRow("pattern without groups")
-        << QByteArray(R"x({"Dax": {"kind": "pattern", "url": "http://a/", "pattern": "(?<id>\\w+) (\\S+) (?<ask>\\S+)"}})x")
+        << QByteArray(
+               R"x({"Dax": {"kind": "pattern", "url": "http://a/", "pattern": "(?<id>\\w+) (\\S+) (?<ask>\\S+)"}})x")
         << "fehlt die benannte Gruppe „bid“";
     QTest::newRow("pattern invalid")
         << QByteArray(R"({"Dax": {"kind": "pattern", "url": "http://a/", "pattern": "(?<id>"}})")
         << "kein gültiger regulärer Ausdruck";
-    QTest::newRow("decimal") << "{\"Dax\": {" + json + R"(, "decimal": ";"}})" << "„decimal“ muss";
-    QTest::newRow("match") << "{\"Dax\": {" + json + R"(, "match": "name"}})" << "„match“ muss";
+    QTest::newRow("decimal") << "{\"Dax\": {" + json + R"(, "decimal": ";"}})"
+                             << "„decimal“ muss";
+    QTest::newRow("match") << "{\"Dax\": {" + json + R"(, "match": "name"}})"
+                           << "„match“ muss";
     QTest::newRow("member of another kind")
         << QByteArray(R"({"Dax": {"kind": "page", "pattern": "x"}})") << "unbekanntes Feld „pattern“";
-    QTest::newRow("misspelt member") << "{\"Dax\": {" + json + R"(, "itmes": "q"}})" << "unbekanntes Feld „itmes“";
-    QTest::newRow("ca missing") << "{\"Dax\": {" + json + R"(, "ca": "nirgends.pem"}})" << "nirgends.pem";
+    QTest::newRow("misspelt member") << "{\"Dax\": {" + json + R"(, "itmes": "q"}})"
+                                     << "unbekanntes Feld „itmes“";
+    QTest::newRow("ca missing") << "{\"Dax\": {" + json + R"(, "ca": "nirgends.pem"}})"
+                                << "nirgends.pem";
 }
 
 void TestFeedExtraction::feedFile()
@@ -149,8 +158,8 @@ void TestFeedExtraction::feedFile()
     const QuoteFeed &f = *lookup.feed;
     static const char *const kinds[] = {"page", "json", "pattern"};
     const QString actual = QStringLiteral("%1 %2 %3|%4|%5|%6|%7 %8 %9 %10")
-                               .arg(QLatin1String(kinds[int(f.kind)]), f.url, f.items, f.id, f.bid, f.ask, f.time,
-                                    f.pattern, QString(f.decimal))
+                               .arg(QLatin1String(kinds[int(f.kind)]), f.url, f.items, f.id, f.bid, f.ask,
+                                    f.time, f.pattern, QString(f.decimal))
                                .arg(f.match == QuoteFeed::Match::Isin ? "isin" : "wkn");
     QCOMPARE(actual, expected);
 }
@@ -199,17 +208,20 @@ void TestFeedExtraction::readJson_data()
         << "710000 1/2 -;A1EWWW 3/4 -";
     QTest::newRow("number texts with ','")
         << jsonFeed("q", "id", "bid", "ask", {}, QLatin1Char(','))
-        << QByteArray(R"({"q": [{"id": "A", "bid": " 47,35 ", "ask": "47,4"}, {"id": "B", "bid": "1.5", "ask": "2"}]})")
+        << QByteArray(
+               R"({"q": [{"id": "A", "bid": " 47,35 ", "ask": "47,4"}, {"id": "B", "bid": "1.5", "ask": "2"}]})")
         << "A 47.35/47.4 -";
     QTest::newRow("number texts with '.'")
         << jsonFeed("q", "id", "bid", "ask")
-        << QByteArray(R"({"q": [{"id": "A", "bid": "47.35", "ask": "1E2"}, {"id": "B", "bid": "1,5", "ask": "2"}]})")
+        << QByteArray(
+               R"({"q": [{"id": "A", "bid": "47.35", "ask": "1E2"}, {"id": "B", "bid": "1,5", "ask": "2"}]})")
         << "A 47.35/100 -";
     QTest::newRow("no number, no id: no quote")
         << jsonFeed("q", "id", "bid", "ask")
-        << QByteArray(R"({"q": [{"id": "A", "bid": "n/a", "ask": 2}, {"id": "B", "bid": null, "ask": 2}, )"
-                      R"({"id": "C", "ask": 2}, {"bid": 1, "ask": 2}, {"id": "D", "bid": 1, "ask": "1E999"}, )"
-                      R"({"id": {}, "bid": 1, "ask": 2}, 7, {"id": "E", "bid": 1, "ask": 2}]})")
+        << QByteArray(
+               R"({"q": [{"id": "A", "bid": "n/a", "ask": 2}, {"id": "B", "bid": null, "ask": 2}, )"
+               R"({"id": "C", "ask": 2}, {"bid": 1, "ask": 2}, {"id": "D", "bid": 1, "ask": "1E999"}, )"
+               R"({"id": {}, "bid": 1, "ask": 2}, 7, {"id": "E", "bid": 1, "ask": 2}]})")
         << "E 1/2 -";
     QTest::newRow("an id listed twice keeps its first quote")
         << jsonFeed("q", "id", "bid", "ask")
@@ -218,8 +230,9 @@ void TestFeedExtraction::readJson_data()
         << "A 1/2 -";
     QTest::newRow("times that cannot be read are none")
         << jsonFeed("q", "id", "bid", "ask", "t")
-        << QByteArray(R"({"q": [{"id": "A", "bid": 1, "ask": 2, "t": "gestern"}, )"
-                      R"({"id": "B", "bid": 1, "ask": 2, "t": 1e300}, {"id": "C", "bid": 1, "ask": 2, "t": true}]})")
+        << QByteArray(
+               R"({"q": [{"id": "A", "bid": 1, "ask": 2, "t": "gestern"}, )"
+               R"({"id": "B", "bid": 1, "ask": 2, "t": 1e300}, {"id": "C", "bid": 1, "ask": 2, "t": true}]})")
         << "A 1/2 -;B 1/2 -;C 1/2 -";
     QTest::newRow("position in a list") << jsonFeed("q", "id", "p.0", "p.1")
                                         << QByteArray(R"({"q": [{"id": "A", "p": [1, 2]}]})") << "A 1/2 -";
@@ -239,11 +252,13 @@ void TestFeedExtraction::badJsonDocument_data()
     QTest::addColumn<QByteArray>("document");
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("not JSON") << jsonFeed("q", "id", "b", "a") << QByteArray("<html>") << "kein gültiges JSON";
+    QTest::newRow("not JSON") << jsonFeed("q", "id", "b", "a") << QByteArray("<html>")
+                              << "kein gültiges JSON";
     QTest::newRow("empty") << jsonFeed("q", "id", "b", "a") << QByteArray() << "kein gültiges JSON";
-    QTest::newRow("items lead nowhere") << jsonFeed("data.quotes", "id", "b", "a") << QByteArray(R"({"data": 1})")
-                                        << "„items“ „data.quotes“ führt";
-    QTest::newRow("list without id") << jsonFeed("q", {}, "b", "a") << QByteArray(R"({"q": []})") << "„id“ fehlt";
+    QTest::newRow("items lead nowhere") << jsonFeed("data.quotes", "id", "b", "a")
+                                        << QByteArray(R"({"data": 1})") << "„items“ „data.quotes“ führt";
+    QTest::newRow("list without id") << jsonFeed("q", {}, "b", "a") << QByteArray(R"({"q": []})")
+                                     << "„id“ fehlt";
 }
 
 void TestFeedExtraction::badJsonDocument()
@@ -266,7 +281,8 @@ void TestFeedExtraction::readPattern_data()
     QTest::addColumn<QByteArray>("page");
     QTest::addColumn<QString>("expected");
 
-    const QString definitionList = QStringLiteral("<dt>(?<id>\\w+)</dt><dd>(?<bid>[0-9.,]+)/(?<ask>[^<]+)</dd>");
+    const QString definitionList =
+        QStringLiteral("<dt>(?<id>\\w+)</dt><dd>(?<bid>[0-9.,]+)/(?<ask>[^<]+)</dd>");
     QTest::newRow("decimal ','")
         << patternFeed(definitionList, QLatin1Char(','))
         << QByteArray("<dl><dt>710000</dt><dd>47,35/47,4</dd>\n<dt>723610</dt><dd>1.5/2</dd>"
@@ -302,8 +318,9 @@ void TestFeedExtraction::patternOnAMegabytePage()
         ++rows;
     }
     const FeedQuotes quotes = FeedExtraction::readPattern(
-        page, patternFeed(QStringLiteral("<td>(?<id>\\d+)</td><td[^>]*>(?<bid>[^<]*)</td><td[^>]*>(?<ask>[^<]*)<"),
-                          QLatin1Char(',')));
+        page,
+        patternFeed(QStringLiteral("<td>(?<id>\\d+)</td><td[^>]*>(?<bid>[^<]*)</td><td[^>]*>(?<ask>[^<]*)<"),
+                    QLatin1Char(',')));
     QCOMPARE(quotes.size(), rows);
     QCOMPARE(quotes.value(QString::number(100000 + rows - 1)).ask, rows - 1 + 0.75);
 }
@@ -312,13 +329,20 @@ void TestFeedExtraction::isinOf_data()
 {
     QTest::addColumn<QString>("wkn");
     QTest::addColumn<QString>("isin");
-    QTest::newRow("German WKN") << "710000" << "DE0007100000";
-    QTest::newRow("check digit over 9 when doubled") << "723610" << "DE0007236101";
-    QTest::newRow("WKN with letters, lower case") << "a1ewww" << "DE000A1EWWW0";
-    QTest::newRow("ISIN in the WKN cell") << "NL0000235190" << "NL0000235190";
-    QTest::newRow("ISIN with a wrong check digit") << "NL0000235191" << "";
-    QTest::newRow("WKN 0") << "0" << "";
-    QTest::newRow("not a WKN") << "71000-" << "";
+    QTest::newRow("German WKN") << "710000"
+                                << "DE0007100000";
+    QTest::newRow("check digit over 9 when doubled") << "723610"
+                                                     << "DE0007236101";
+    QTest::newRow("WKN with letters, lower case") << "a1ewww"
+                                                  << "DE000A1EWWW0";
+    QTest::newRow("ISIN in the WKN cell") << "NL0000235190"
+                                          << "NL0000235190";
+    QTest::newRow("ISIN with a wrong check digit") << "NL0000235191"
+                                                   << "";
+    QTest::newRow("WKN 0") << "0"
+                           << "";
+    QTest::newRow("not a WKN") << "71000-"
+                               << "";
 }
 
 void TestFeedExtraction::isinOf()
@@ -332,20 +356,33 @@ void TestFeedExtraction::timeOf_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("utc"); // "-": no time
-    QTest::newRow("Z") << "2024-03-01T10:15:30Z" << "2024-03-01T10:15:30.000Z";
-    QTest::newRow("fraction, offset") << "2024-03-01T10:15:30.5+01:00" << "2024-03-01T09:15:30.500Z";
-    QTest::newRow("blank, offset without colon") << " 2024-03-01 10:15:30-0130 " << "2024-03-01T11:45:30.000Z";
-    QTest::newRow("no seconds, hours offset") << "2024-03-01T10:15+02" << "2024-03-01T08:15:00.000Z";
-    QTest::newRow("leap day") << "2024-02-29T23:59:59.999Z" << "2024-02-29T23:59:59.999Z";
-    QTest::newRow("no leap day") << "2023-02-29T00:00:00Z" << "-";
-    QTest::newRow("month 13") << "2024-13-01T00:00:00Z" << "-";
-    QTest::newRow("hour 24") << "2024-03-01T24:00:00Z" << "-";
-    QTest::newRow("Unix seconds") << "1709287200" << "2024-03-01T10:00:00.000Z";
-    QTest::newRow("Unix seconds, fraction") << "1709287200.25" << "2024-03-01T10:00:00.250Z";
-    QTest::newRow("negative number") << "-1" << "-";
-    QTest::newRow("words") << "gestern" << "-";
-    QTest::newRow("no offset: local time") << "2024-03-01T10:15:30"
-                                           << QDateTime(QDate(2024, 3, 1), QTime(10, 15, 30)).toUTC().toString(Qt::ISODateWithMs);
+    QTest::newRow("Z") << "2024-03-01T10:15:30Z"
+                       << "2024-03-01T10:15:30.000Z";
+    QTest::newRow("fraction, offset") << "2024-03-01T10:15:30.5+01:00"
+                                      << "2024-03-01T09:15:30.500Z";
+    QTest::newRow("blank, offset without colon") << " 2024-03-01 10:15:30-0130 "
+                                                 << "2024-03-01T11:45:30.000Z";
+    QTest::newRow("no seconds, hours offset") << "2024-03-01T10:15+02"
+                                              << "2024-03-01T08:15:00.000Z";
+    QTest::newRow("leap day") << "2024-02-29T23:59:59.999Z"
+                              << "2024-02-29T23:59:59.999Z";
+    QTest::newRow("no leap day") << "2023-02-29T00:00:00Z"
+                                 << "-";
+    QTest::newRow("month 13") << "2024-13-01T00:00:00Z"
+                              << "-";
+    QTest::newRow("hour 24") << "2024-03-01T24:00:00Z"
+                             << "-";
+    QTest::newRow("Unix seconds") << "1709287200"
+                                  << "2024-03-01T10:00:00.000Z";
+    QTest::newRow("Unix seconds, fraction") << "1709287200.25"
+                                            << "2024-03-01T10:00:00.250Z";
+    QTest::newRow("negative number") << "-1"
+                                     << "-";
+    QTest::newRow("words") << "gestern"
+                           << "-";
+    QTest::newRow("no offset: local time")
+        << "2024-03-01T10:15:30"
+        << QDateTime(QDate(2024, 3, 1), QTime(10, 15, 30)).toUTC().toString(Qt::ISODateWithMs);
 }
 
 void TestFeedExtraction::timeOf()

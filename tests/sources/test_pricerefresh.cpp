@@ -119,7 +119,8 @@ struct Window : RefreshWindow
     {
         QStringList texts;
         for (const QuoteAge &age : ages)
-            texts << (age.time.isValid() ? age.time.toString(QStringLiteral("hh:mm:ss")) : QStringLiteral("-")) +
+            texts << (age.time.isValid() ? age.time.toString(QStringLiteral("hh:mm:ss"))
+                                         : QStringLiteral("-")) +
                          (age.stale ? QStringLiteral("*") : QString());
         return texts;
     }
@@ -933,18 +934,21 @@ void TestPriceRefresh::feedRefresh_data()
     QTest::addColumn<QStringList>("rowTexts"); // "price BID ASK" per row
     QTest::addColumn<QStringList>("ages");
 
-    const QByteArray json = R"({"dax": {"kind": "json", "url": "https://127.0.0.1/feed/dax.json", "items": "quotes", )"
-                            R"("id": "wkn", "bid": "bid", "ask": "ask", "time": "time"}})";
-    const QByteArray quotes = R"({"quotes": [{"wkn": "846900", "isin": "DE0008469008", "bid": 47.35, "ask": "47.40", )"
-                              R"("time": "2024-03-01T10:00:00"}, {"wkn": "716460", "isin": "DE0007164600", )"
-                              R"("bid": "5.5", "ask": 5.6}, {"wkn": "519000", "bid": "-", "ask": 1}]})";
-    QTest::newRow("json by WKN")
-        << json << quotes << done << QStringList{"47,375 47,35 47,4", "5,55 5,5 5,6", "9 9,1 9,2", "8  "}
-        << QStringList{"10:00:00*", "10:15:30", "-*", "-*"};
-    QTest::newRow("json by ISIN")
-        << QByteArray(json).replace(R"("wkn", "bid")", R"("isin", "match": "isin", "bid")") << quotes << done
-        << QStringList{"47,375 47,35 47,4", "5,55 5,5 5,6", "9 9,1 9,2", "8  "}
-        << QStringList{"10:00:00*", "10:15:30", "-*", "-*"};
+    const QByteArray json =
+        R"({"dax": {"kind": "json", "url": "https://127.0.0.1/feed/dax.json", "items": "quotes", )"
+        R"("id": "wkn", "bid": "bid", "ask": "ask", "time": "time"}})";
+    const QByteArray quotes =
+        R"({"quotes": [{"wkn": "846900", "isin": "DE0008469008", "bid": 47.35, "ask": "47.40", )"
+        R"("time": "2024-03-01T10:00:00"}, {"wkn": "716460", "isin": "DE0007164600", )"
+        R"("bid": "5.5", "ask": 5.6}, {"wkn": "519000", "bid": "-", "ask": 1}]})";
+    QTest::newRow("json by WKN") << json << quotes << done
+                                 << QStringList{"47,375 47,35 47,4", "5,55 5,5 5,6", "9 9,1 9,2", "8  "}
+                                 << QStringList{"10:00:00*", "10:15:30", "-*", "-*"};
+    QTest::newRow("json by ISIN") << QByteArray(json).replace(R"("wkn", "bid")",
+                                                              R"("isin", "match": "isin", "bid")")
+                                  << quotes << done
+                                  << QStringList{"47,375 47,35 47,4", "5,55 5,5 5,6", "9 9,1 9,2", "8  "}
+                                  << QStringList{"10:00:00*", "10:15:30", "-*", "-*"};
     QTest::newRow("pattern with ','")
         << QByteArray(R"({"Dax": {"kind": "pattern", "url": "http://127.0.0.1/", "decimal": ",", )"
                       R"x("pattern": "(?<id>\\d+): (?<bid>\\S+) (?<ask>\\S+)"}})x")
@@ -1014,7 +1018,9 @@ void TestPriceRefresh::builtInPageAges()
     window.norvata = false;
     window.kursalter = 0;
     window.page = quotePage(quoteRow("846900", "47.35", "47.40") + quoteRow("716460", "n/a", "5.6"));
-    window.setRows({{"846900", "47", "", "", "", ""}, {"716460", "5", "", "", "", ""}, {"519000", "9", "", "", "", ""},
+    window.setRows({{"846900", "47", "", "", "", ""},
+                    {"716460", "5", "", "", "", ""},
+                    {"519000", "9", "", "", "", ""},
                     {"846900", "x", "", "", "", ""}});
     NorvataTable table;
     refresh(window, table, done);
@@ -1028,7 +1034,9 @@ void TestPriceRefresh::norvataAges()
 {
     Window window;
     window.kursalter = 70;
-    window.setRows({{"A", "1", "101", "102", "", ""}, {"B", "1", "201", "999", "", ""}, {"C", "1", "999", "998", "", ""}});
+    window.setRows({{"A", "1", "101", "102", "", ""},
+                    {"B", "1", "201", "999", "", ""},
+                    {"C", "1", "999", "998", "", ""}});
     NorvataTable table;
     refresh(window, table, done);
     // Row A: the newer of 101's records is 09:05, of 102's 09:02; the older of both counts.
