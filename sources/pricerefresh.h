@@ -59,7 +59,9 @@ public:
     // The dword setting "Kursalter": minutes after which a quote counts as stale, 0 = never.
     virtual int kursalterMinutes() const { return 15; }
 
-    // The quote age of every component after a refresh, in row order (element 0 is row 1).
+    // The quote age of every component after a refresh, in row order (element 0 is row 1): after each
+    // source pass that ends normally, with staleness judged by kursalterMinutes() at now(). A row
+    // whose cells got no new quotes has an invalid time ("kein Kurs") and is stale.
     virtual void setQuoteAges(const QuoteAges &) {}
 
     virtual void aktualisieren() = 0;
