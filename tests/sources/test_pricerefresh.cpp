@@ -69,6 +69,7 @@ struct Window : RefreshWindow
     QByteArray fetchQuotePage() override
     {
         events << QStringLiteral("Loading");
+        ++pageFetches;
         if (duringFetch)
             duringFetch();
         if (fetchFails)
@@ -85,6 +86,44 @@ struct Window : RefreshWindow
             duringCalculation();
     }
     QDateTime now() const override { return clock; }
+
+    // Feeds: no feed file unless a test writes one.
+    QString index = QStringLiteral("Dax");
+    QString feedFile = QStringLiteral("/nonexistent/kursquellen.json");
+    QByteArray feedBody;
+    int pageFetches = 0;
+    QList<QuoteFeed> fetchedFeeds;
+    QStringList feedErrors;
+    bool boxAfterEnd = false;
+    QuoteAges ages;
+    int kursalter = 15;
+
+    QString indexName() const override { return index; }
+    QString feedFilePath() const override { return feedFile; }
+    FeedPage fetchFeed(const QuoteFeed &feed) override
+    {
+        events << QStringLiteral("Loading");
+        fetchedFeeds << feed;
+        return {feedBody, clock};
+    }
+    void showFeedError(const QString &text) override
+    {
+        feedErrors << text;
+        boxAfterEnd = events.last() == QStringLiteral("end");
+    }
+    void setQuoteAges(const QuoteAges &quoteAges) override { ages = quoteAges; }
+    int kursalterMinutes() const override { return kursalter; }
+
+    // "hh:mm:ss" of each row's quote time ("-" for none), "*" when stale.
+    QStringList ageTexts() const
+    {
+        QStringList texts;
+        for (const QuoteAge &age : ages)
+            texts << (age.time.isValid() ? age.time.toString(QStringLiteral("hh:mm:ss"))
+                                         : QStringLiteral("-")) +
+                         (age.stale ? QStringLiteral("*") : QString());
+        return texts;
+    }
 
     void setRows(const QList<Row> &rows)
     {
@@ -164,6 +203,13 @@ private slots:
     void transferTableMissingFailsRefresh();
     void failedFetch();
 
+    void staleness_data();
+    void staleness();
+    void feedRefresh_data();
+    void feedRefresh();
+    void feedFileError();
+    void norvataAges();
+
     void secondClickWhileRunning_data();
     void secondClickWhileRunning();
 
@@ -171,6 +217,7 @@ private:
     QString intradayPath() const { return m_dir.filePath(QStringLiteral("Intraday.db")); }
     QString folder() const { return m_dir.path() + QLatin1Char('/'); }
     void makeIntraday(const QByteArray &csvRecords);
+    QString writeFeedFile(const QByteArray &text);
     QList<Record> intradayRecords() const;
     // Runs one refresh and checks what every path shares: it ran, begin and end paired, table closed.
     void refresh(Window &window, NorvataTable &table, const QString &expectedStatus);
@@ -843,6 +890,144 @@ void TestPriceRefresh::secondClickWhileRunning()
     QVERIFY(refresh.run());
     QCOMPARE(window.begun, 2);
     QCOMPARE(window.ended, 2);
+}
+
+void TestPriceRefresh::staleness_data()
+{
+    QTest::addColumn<int>("secondsOld"); // < 0: the quote time is after now; INT_MIN: no quote
+    QTest::addColumn<int>("kursalter");
+    QTest::addColumn<bool>("stale");
+    QTest::newRow("just at the age") << 15 * 60 << 15 << false;
+    QTest::newRow("a second older") << 15 * 60 + 1 << 15 << true;
+    QTest::newRow("ahead of the clock") << -3600 << 15 << false;
+    QTest::newRow("Kursalter 0: never") << 86400 * 365 << 0 << false;
+    QTest::newRow("no quote, Kursalter 0") << INT_MIN << 0 << true;
+}
+
+void TestPriceRefresh::staleness()
+{
+    QFETCH(int, secondsOld);
+    QFETCH(int, kursalter);
+    QFETCH(bool, stale);
+    const QDateTime now(QDate(2024, 3, 1), QTime(10, 0));
+    const QDateTime time = secondsOld == INT_MIN ? QDateTime() : now.addSecs(-secondsOld);
+    QCOMPARE(isStale(time, now, kursalter), stale);
+}
+
+QString TestPriceRefresh::writeFeedFile(const QByteArray &text)
+{
+    const QString path = m_dir.filePath(QStringLiteral("kursquellen.json"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        qFatal("cannot write the feed file");
+    return path;
+}
+
+// The clock stands at 10:15:30: a quote of 10:00:00 is older than the 15 minutes of "Kursalter".
+void TestPriceRefresh::feedRefresh_data()
+{
+    QTest::addColumn<QByteArray>("feedFile");
+    QTest::addColumn<QByteArray>("document");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QStringList>("rowTexts"); // "price BID ASK" per row
+    QTest::addColumn<QStringList>("ages");
+
+    const QByteArray json =
+        R"({"dax": {"kind": "json", "url": "https://127.0.0.1/feed/dax.json", "items": "quotes", )"
+        R"("id": "wkn", "bid": "bid", "ask": "ask", "time": "time"}})";
+    const QByteArray quotes =
+        R"({"quotes": [{"wkn": "846900", "isin": "DE0008469008", "bid": 47.35, "ask": "47.40", )"
+        R"("time": "2024-03-01T10:00:00"}, {"wkn": "716460", "isin": "DE0007164600", )"
+        R"("bid": "5.5", "ask": 5.6}, {"wkn": "519000", "bid": "-", "ask": 1}]})";
+    QTest::newRow("json by WKN") << json << quotes << done
+                                 << QStringList{"47,375 47,35 47,4", "5,55 5,5 5,6", "9 9,1 9,2", "8  "}
+                                 << QStringList{"10:00:00*", "10:15:30", "-*", "-*"};
+    QTest::newRow("json by ISIN") << QByteArray(json).replace(R"("wkn", "bid")",
+                                                              R"("isin", "match": "isin", "bid")")
+                                  << quotes << done
+                                  << QStringList{"47,375 47,35 47,4", "5,55 5,5 5,6", "9 9,1 9,2", "8  "}
+                                  << QStringList{"10:00:00*", "10:15:30", "-*", "-*"};
+    QTest::newRow("pattern with ','")
+        << QByteArray(R"({"Dax": {"kind": "pattern", "url": "http://127.0.0.1/", "decimal": ",", )"
+                      R"x("pattern": "(?<id>\\d+): (?<bid>\\S+) (?<ask>\\S+)"}})x")
+        << QByteArray("846900: 47,35 47,40\n519000: 9,1 9,3\n") << done
+        << QStringList{"47,375 47,35 47,4", "5 5 5", "9,3 9,1 9,3", "8  "}
+        << QStringList{"10:15:30", "-*", "10:15:30", "-*"};
+    // Quotes that are no numbers take the price rule as before, but give no quote.
+    QTest::newRow("no feed file: the built-in page")
+        << QByteArray() << quotePage(quoteRow("846900", "47.35", "47.40") + quoteRow("716460", "n/a", "5.6"))
+        << done << QStringList{"47,375 47,35 47,4", "5 5 5", "9 9,1 9,2", "47,375 47,35 47,4"}
+        << QStringList{"10:15:30", "-*", "-*", "10:15:30"};
+    QTest::newRow("page at the feed's address")
+        << QByteArray(R"({"Dax": {"kind": "page", "url": "https://127.0.0.1/dax.html"}})")
+        << quotePage(quoteRow("716460", "5.5", "5.6")) << done
+        << QStringList{"47 47 47", "5,55 5,5 5,6", "9 9,1 9,2", "5,55 5,5 5,6"}
+        << QStringList{"-*", "10:15:30", "-*", "10:15:30"}; // the WKN 0 finds the first zero of the page
+    QTest::newRow("feed document not JSON")
+        << json << QByteArray("<html>") << failed << QStringList{"47 47 47", "5 5 5", "9 9,1 9,2", "8  "}
+        << QStringList{};
+}
+
+void TestPriceRefresh::feedRefresh()
+{
+    QFETCH(QByteArray, feedFile);
+    QFETCH(QByteArray, document);
+    QFETCH(QString, status);
+    QFETCH(QStringList, rowTexts);
+    QFETCH(QStringList, ages);
+    Window window;
+    window.norvata = false;
+    if (!feedFile.isEmpty())
+        window.feedFile = writeFeedFile(feedFile);
+    window.feedBody = document;
+    window.page = document;
+    window.setRows({{"846900", "47", "", "", "47", "47"},
+                    {"716460", "5", "", "", "5", "5"},
+                    {"519000", "9", "", "", "9,1", "9,2"},
+                    {"0", "8", "", "", "", ""}});
+    NorvataTable table;
+    refresh(window, table, status);
+    QCOMPARE(window.fetchedFeeds.size(), feedFile.isEmpty() ? 0 : 1);
+    QCOMPARE(window.pageFetches, feedFile.isEmpty() ? 1 : 0);
+    QVERIFY(window.feedErrors.isEmpty());
+    QStringList texts;
+    for (int row = 1; row <= 4; ++row)
+        texts << window.rowTexts(row).join(QLatin1Char(' '));
+    QCOMPARE(texts, rowTexts);
+    QCOMPARE(window.ageTexts(), ages);
+}
+
+void TestPriceRefresh::feedFileError()
+{
+    Window window;
+    window.norvata = false;
+    window.transfer = true;
+    window.feedFile = writeFeedFile(
+        R"x({"Dax": {"kind": "pattern", "url": "http://127.0.0.1/", "pattern": "(?<id>\\d+)"}})x");
+    window.setRows({{"846900", "47", "501", "", "47", "47"}});
+    NorvataTable table;
+    refresh(window, table, failed);
+    QCOMPARE(window.events, (QStringList{"begin", failed, "end"}));
+    QCOMPARE(window.feedErrors.size(), 1);
+    QVERIFY(window.boxAfterEnd);
+    const QString &error = window.feedErrors.first();
+    QVERIFY2(error.contains(window.feedFile) && error.contains(QStringLiteral("„Dax“")) &&
+                 error.contains(QStringLiteral("„bid“")),
+             qPrintable(error));
+    QCOMPARE(window.rowTexts(1), (QStringList{"47", "47", "47"}));
+}
+
+void TestPriceRefresh::norvataAges()
+{
+    Window window;
+    window.kursalter = 70;
+    window.setRows({{"A", "1", "101", "102", "", ""},
+                    {"B", "1", "201", "999", "", ""},
+                    {"C", "1", "999", "998", "", ""}});
+    NorvataTable table;
+    refresh(window, table, done);
+    // Row A: the newer of 101's records is 09:05, of 102's 09:02; the older of both counts.
+    QCOMPARE(window.ageTexts(), (QStringList{"09:02:00*", "09:07:00", "-*"}));
 }
 
 QTEST_GUILESS_MAIN(TestPriceRefresh)
