@@ -206,7 +206,7 @@ int largeIndexRefresh()
                        .arg(server.port())
                        .toLatin1());
     settings.close();
-    TForm1 window({folder.filePath(QStringLiteral("bin/zalvento")), {}, settings.fileName()});
+    MainWindow window({folder.filePath(QStringLiteral("bin/zalvento")), {}, settings.fileName()});
     window.show();
     const int rounds = qEnvironmentVariableIntValue("ZALVENTO_WEBREFRESH_ROUNDS") > 0
                            ? qEnvironmentVariableIntValue("ZALVENTO_WEBREFRESH_ROUNDS")

@@ -216,6 +216,18 @@ QString NorvataTable::fieldText(const QString &fieldName) const
     });
 }
 
+QDateTime NorvataTable::fieldDateTime(const QString &fieldName) const
+{
+    return guarded([&] {
+        const ParadoxField &f = m_table->fields().at(field(fieldName));
+        if (f.type != ParadoxField::Timestamp)
+            throw NorvataError(QStringLiteral("Feld '%1' ist kein Zeitstempel").arg(fieldName));
+        const char *record = currentRecord();
+        const QVariant value = record ? f.value(record) : QVariant();
+        return value.isValid() ? value.toDateTime() : QDateTime();
+    });
+}
+
 double NorvataTable::fieldFloat(const QString &fieldName) const
 {
     return guarded([&] {

@@ -61,6 +61,8 @@ public:
     QString fieldText(const QString &fieldName) const;
     // The field as a floating value; an empty field is 0. Throws for a text field that is no number.
     double fieldFloat(const QString &fieldName) const;
+    // The field as a date and time (local time); invalid when empty. Throws for a field of another type.
+    QDateTime fieldDateTime(const QString &fieldName) const;
     // Whether the field equals the integer in `integerText`; throws when the text is no integer.
     bool fieldEquals(const QString &fieldName, const QString &integerText) const;
 

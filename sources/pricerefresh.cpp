@@ -4,6 +4,7 @@
 #include "core/errors.h"
 #include "core/indextable.h"
 #include "core/numbertext.h"
+#include "sources/feedextraction.h"
 #include "sources/norvatatable.h"
 #include "sources/quotepage.h"
 
@@ -61,20 +62,88 @@ double choosePrice(Rule rule, double price, double &bid, double &ask, const Inde
 }
 
 // Finds `id` in the open "Intraday.db" and walks its records: column 2 takes the first one's "Kurs",
-// `newest` the last one's. An id that is not found leaves both. A stored price that is no finite
-// double (a damaged record) fails the refresh rather than reaching the cells as "INF" or "NAN".
-void readNewest(NorvataTable &table, const QString &id, IndexTable &cells, int row, double &newest)
+// `newest` the last one's, and `time` (when earlier or still invalid) the last one's "Zeit", so that a
+// row's quote is as old as the older of its two records. An id that is not found leaves all three. A
+// stored price that is no finite double (a damaged record) fails the refresh rather than reaching the
+// cells as "INF" or "NAN".
+void readNewest(NorvataTable &table, const QString &id, IndexTable &cells, int row, double &newest,
+                QDateTime &time)
 {
     if (!table.findKey(id))
         return;
     cells.setCell(IndexTable::Kurswert, row, table.fieldText(QStringLiteral("Kurs")));
+    QDateTime zeit;
     while (!table.eof() && table.fieldEquals(QStringLiteral("Firma"), id)) {
         newest = Arithmetic::toDouble(table.fieldFloat(QStringLiteral("Kurs")));
+        zeit = table.fieldDateTime(QStringLiteral("Zeit"));
         table.next();
     }
+    if (zeit.isValid() && (!time.isValid() || zeit < time))
+        time = zeit;
+}
+
+// A component's new quotes and their time, as the web source found them.
+struct RowQuote
+{
+    double bid = 0;
+    double ask = 0;
+    QDateTime time;
+};
+
+QStringList wknsOf(const IndexTable &cells)
+{
+    QStringList wkns;
+    wkns.reserve(cells.rows());
+    for (int row = 1; row < cells.rows(); ++row)
+        wkns << cells.cell(IndexTable::WKN, row);
+    return wkns;
+}
+
+// The built-in extraction: the quotes of every row at the page's arrival. Quotes that are no numbers
+// (both 0) still go through the price rule as before, but count as no quote for their age.
+QList<std::optional<RowQuote>> pageQuotes(const FeedPage &page, const IndexTable &cells, QChar separator)
+{
+    const auto quotes = QuotePage::extractAll(page.body, wknsOf(cells), separator);
+    QList<std::optional<RowQuote>> rows;
+    rows.reserve(quotes.size());
+    for (const auto &quote : quotes) {
+        if (!quote)
+            rows.append(std::nullopt);
+        else
+            rows.append(RowQuote{quote->bid, quote->ask,
+                                 quote->bid + quote->ask > 0 ? page.arrival : QDateTime()});
+    }
+    return rows;
+}
+
+// A JSON or pattern feed: each row looks its WKN (or the ISIN made of it) up among the feed's quotes; a
+// quote without a time of its own is as old as the document.
+QList<std::optional<RowQuote>> feedQuotes(const QuoteFeed &feed, const FeedPage &page, const IndexTable &cells)
+{
+    const FeedExtraction::FeedQuotes quotes = feed.kind == QuoteFeed::Kind::Json
+                                                  ? FeedExtraction::readJson(page.body, feed)
+                                                  : FeedExtraction::readPattern(page.body, feed);
+    QList<std::optional<RowQuote>> rows;
+    rows.reserve(cells.rows());
+    for (int row = 1; row < cells.rows(); ++row) {
+        const QString wkn = cells.cell(IndexTable::WKN, row);
+        const QString key =
+            feed.match == QuoteFeed::Match::Isin ? FeedExtraction::isinOf(wkn) : FeedExtraction::keyOf(wkn);
+        const auto it = key.isEmpty() ? quotes.cend() : quotes.constFind(key);
+        if (it == quotes.cend())
+            rows.append(std::nullopt);
+        else
+            rows.append(RowQuote{it->bid, it->ask, it->time.isValid() ? it->time : page.arrival});
+    }
+    return rows;
 }
 
 } // namespace
+
+FeedPage RefreshWindow::fetchFeed(const QuoteFeed &feed)
+{
+    throw ZalventoError(QStringLiteral("Kein Abruf für %1").arg(feed.url));
+}
 
 PriceRefresh::PriceRefresh(RefreshWindow &window, NorvataTable &table, QChar decimalSeparator)
     : m_window(window), m_table(table), m_decimalSeparator(decimalSeparator)
@@ -103,6 +172,7 @@ bool PriceRefresh::run()
         explicit RunningFlag(bool &f) : flag(f) { flag = true; }
         ~RunningFlag() { flag = false; }
     } running(m_running);
+    m_feedError.clear();
     m_window.beginRefresh();
     try {
         if (m_window.norvataSourceSelected())
@@ -119,6 +189,9 @@ bool PriceRefresh::run()
         m_window.setStatusText(QStringLiteral("Fehler beim Kursaktualisieren"));
     }
     m_window.endRefresh();
+    // After the cursor is restored: the box waits for the user.
+    if (!m_feedError.isEmpty())
+        m_window.showFeedError(m_feedError);
     return true;
 }
 
@@ -135,6 +208,7 @@ void PriceRefresh::norvataSource()
     m_table.open(m_window.dataFolder(), intradayTable, QString());
     addQuoteColumns();
     IndexTable &cells = m_window.table();
+    QList<QDateTime> times(qMax(0, cells.rows() - 1));
     for (int row = 1; row < cells.rows(); ++row) {
         double p = 0;
         try {
@@ -146,8 +220,8 @@ void PriceRefresh::norvataSource()
         double ask = p;
         // Column 5 holds the id of the "_Bid" entry and feeds "ASK"; column 6 the "_Ask" entry's, feeding
         // "BID". The crossing is Norvata's and the users' tables rely on it.
-        readNewest(m_table, cells.cell(IndexTable::NV, row), cells, row, ask);
-        readNewest(m_table, cells.cell(IndexTable::NV_Ask, row), cells, row, bid);
+        readNewest(m_table, cells.cell(IndexTable::NV, row), cells, row, ask, times[row - 1]);
+        readNewest(m_table, cells.cell(IndexTable::NV_Ask, row), cells, row, bid, times[row - 1]);
         const double price = choosePrice(
             Rule::Norvata, cellNumber(cells.cell(IndexTable::Kurswert, row).trimmed(), m_decimalSeparator),
             bid, ask, cells, row, m_decimalSeparator);
@@ -156,18 +230,41 @@ void PriceRefresh::norvataSource()
         cells.setCell(IndexTable::Kurswert, row, NumberText::format(price, m_decimalSeparator));
     }
     m_table.close();
+    setQuoteAges(times);
+}
+
+std::optional<QuoteFeed> PriceRefresh::currentFeed()
+{
+    FeedFile::Lookup lookup = FeedFile::find(m_window.feedFilePath(), m_window.indexName());
+    if (!lookup.ok()) {
+        m_feedError = lookup.error;
+        throw ZalventoError(lookup.error);
+    }
+    return std::move(lookup.feed);
 }
 
 void PriceRefresh::webSource()
 {
+    const std::optional<QuoteFeed> feed = currentFeed();
     const bool transfer = m_window.transferEnabled();
     if (transfer)
         m_table.open(m_window.dataFolder(), intradayTable, QString());
-    const QByteArray page = m_window.fetchQuotePage();
+    FeedPage page;
+    if (feed && !feed->url.isEmpty()) {
+        page = m_window.fetchFeed(*feed);
+    } else {
+        page.body = m_window.fetchQuotePage();
+        page.arrival = m_window.now();
+    }
     addQuoteColumns();
     IndexTable &cells = m_window.table();
+    const QList<std::optional<RowQuote>> quotes = !feed || feed->kind == QuoteFeed::Kind::Page
+                                                      ? pageQuotes(page, cells, m_decimalSeparator)
+                                                      : feedQuotes(*feed, page, cells);
+    // A row's age is that of the quotes written into its cells; a row left as it was has none.
+    QList<QDateTime> times(qMax(0, cells.rows() - 1));
     for (int row = 1; row < cells.rows(); ++row) {
-        const auto quote = QuotePage::extract(page, cells.cell(IndexTable::WKN, row), m_decimalSeparator);
+        const std::optional<RowQuote> &quote = quotes[row - 1];
         if (!quote)
             continue;
         double bid = quote->bid;
@@ -184,6 +281,7 @@ void PriceRefresh::webSource()
             const QString bidText = NumberText::format(bid, m_decimalSeparator);
             m_window.writeHighlightedCell(IndexTable::BID, row, bidText,
                                           highlightFor(cells.cell(IndexTable::BID, row), bidText));
+            times[row - 1] = quote->time;
 
             if (transfer) {
                 const auto id = NumberText::tryParseInteger(cells.cell(IndexTable::NV, row));
@@ -194,6 +292,18 @@ void PriceRefresh::webSource()
         } catch (...) {
         }
     }
+    setQuoteAges(times);
+}
+
+void PriceRefresh::setQuoteAges(const QList<QDateTime> &times)
+{
+    const QDateTime now = m_window.now();
+    const int kursalter = m_window.kursalterMinutes();
+    QuoteAges ages;
+    ages.reserve(times.size());
+    for (const QDateTime &time : times)
+        ages.append(quoteAgeOf(time, now, kursalter));
+    m_window.setQuoteAges(ages);
 }
 
 void PriceRefresh::transferPrice(qint32 id, double price)

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "sources/quoteage.h"
+#include "sources/quotefeed.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <functional>
+#include <optional>
 
 class IndexTable;
 class NorvataTable;
@@ -41,6 +43,22 @@ public:
     // Throws when the fetch fails (a status of 400 or more included).
     virtual QByteArray fetchQuotePage() = 0;
 
+    // The index name as the index choice shows it: the feed file's entry is looked up by it.
+    virtual QString indexName() const { return {}; }
+    // The feed file; a test points it at a folder of its own.
+    virtual QString feedFilePath() const { return FeedFile::defaultPath(); }
+    // The fetch of a feed's document at feed.url (https or http, trusting feed.ca besides the system's
+    // authorities): sets "Loading", fetches, sets "Received <n> bytes". Returns the body and the time it
+    // arrived; throws ZalventoError with the reason when the fetch fails (a status of 400 or more
+    // included). A refresh through a feed calls this instead of fetchQuotePage().
+    // The default refuses: a window without a feed fetch cannot read feeds.
+    virtual FeedPage fetchFeed(const QuoteFeed &feed);
+    // Shows in a message box why the feed file cannot be used (the text names the file, the entry and
+    // the problem): once per refresh, after its failure status text and endRefresh().
+    virtual void showFeedError(const QString &text) { Q_UNUSED(text) }
+    // The dword setting "Kursalter": minutes after which a quote counts as stale, 0 = never.
+    virtual int kursalterMinutes() const { return 15; }
+
     // The quote age of every component after a refresh, in row order (element 0 is row 1).
     virtual void setQuoteAges(const QuoteAges &) {}
 
@@ -68,6 +86,11 @@ public:
 private:
     void norvataSource();
     void webSource();
+    // The feed of the current index; nothing for the built-in page. Throws when the feed file cannot be
+    // used, keeping the reason for the message box.
+    std::optional<QuoteFeed> currentFeed();
+    // Hands the window the age of every row's quote (invalid: none) as of now.
+    void setQuoteAges(const QList<QDateTime> &times);
     void addQuoteColumns();
     void transferPrice(qint32 id, double price);
 
@@ -75,4 +98,5 @@ private:
     NorvataTable &m_table;
     QChar m_decimalSeparator;
     bool m_running = false;
+    QString m_feedError;
 };

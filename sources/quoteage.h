@@ -14,3 +14,11 @@ struct QuoteAge
 
 // The quote ages of an index, one per component in row order (element 0 is row 1).
 using QuoteAges = QList<QuoteAge>;
+
+// Whether a quote of `time` counts as stale at `now`: no quote at all (an invalid time) always does;
+// otherwise one older than `kursalterMinutes` minutes, unless that setting is 0 (never) or less.
+// A time after `now` (a feed whose clock runs ahead) is fresh.
+bool isStale(const QDateTime &time, const QDateTime &now, int kursalterMinutes);
+
+// The quote age of a quote of `time` at `now`: `time` and isStale().
+QuoteAge quoteAgeOf(const QDateTime &time, const QDateTime &now, int kursalterMinutes);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QStringList>
 #include <QString>
 #include <optional>
 
@@ -44,5 +46,10 @@ struct Quote
 // A first field longer than 124 characters counts as no number; so does a value beyond the range of
 // a double. Never throws.
 std::optional<Quote> extract(const QByteArray &page, const QString &wkn, QChar decimalSeparator);
+
+// The quotes of all components at once: element i is what extract(page, wkns[i], decimalSeparator)
+// gives, but the page is searched once for the first occurrences of all WKNs together, so that a
+// large index on a large page costs one pass instead of one per component. Never throws.
+QList<std::optional<Quote>> extractAll(const QByteArray &page, const QStringList &wkns, QChar decimalSeparator);
 
 } // namespace QuotePage

@@ -1,6 +1,7 @@
 #include "sources/quotepage.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTest>
 #include <optional>
 
@@ -51,6 +52,7 @@ private slots:
     void windowIsCutAt1024Characters();
     void everyPrefixOfARowIsSafe();
     void findsTheWknAtEveryOffset();
+    void oneSearchForAllAgreesWithEachAlone();
 };
 
 void TestQuotePage::pathAndAddress_data()
@@ -303,6 +305,35 @@ void TestQuotePage::findsTheWknAtEveryOffset()
     }
     QVERIFY(!QuotePage::extract("716450 7_6460 71646 716450 7_6460 71646", QStringLiteral("716460"),
                                 QLatin1Char(',')));
+}
+
+void TestQuotePage::oneSearchForAllAgreesWithEachAlone()
+{
+    // Few distinct bytes, so that WKNs overlap, nest, repeat and end the page; zero bytes, a byte from
+    // the upper half and WKNs that Windows-1252 cannot hold or that are empty come in too.
+    static const char pieces[][8] = {"0", "1", "A", "B", "01", "A0", "\">", "</", "<", ".", ",", "5",
+                                     "7.25", " ", "\xE4", "\xE4" "B"};
+    static const char *const wkns[] = {"0", "1", "A", "01", "10", "A0", "0A0", "AB", "BA", "01A",
+                                        "A01", "B", "\xE4", "\xE4" "B", "\">", "0.", "", "\xC4\x80"};
+    QRandomGenerator random(12);
+    for (int round = 0; round < 10000; ++round) {
+        QByteArray page;
+        const int length = int(random.bounded(400));
+        while (page.size() < length)
+            page += random.bounded(40) == 0 ? QByteArray(1, '\0') : QByteArray(pieces[random.bounded(16)]);
+        QStringList components;
+        const int count = int(random.bounded(1, 12));
+        for (int i = 0; i < count; ++i)
+            components << QString::fromLatin1(wkns[random.bounded(18)]);
+        const auto all = QuotePage::extractAll(page, components, QLatin1Char(','));
+        QCOMPARE(all.size(), components.size());
+        for (int i = 0; i < count; ++i) {
+            const auto alone = QuotePage::extract(page, components[i], QLatin1Char(','));
+            const bool same = alone.has_value() == all[i].has_value() &&
+                              (!alone || (alone->bid == all[i]->bid && alone->ask == all[i]->ask));
+            QVERIFY2(same, qPrintable(QStringLiteral("round %1, WKN %2").arg(round).arg(components[i])));
+        }
+    }
 }
 
 QTEST_APPLESS_MAIN(TestQuotePage)
