@@ -25,7 +25,7 @@ void GridCellDelegate::setHighlight(const QModelIndex &cell, const QColor &colou
 
 const QuoteAge *GridCellDelegate::quoteAge(const QModelIndex &cell) const
 {
-    const int component = cell.row() - 1;
+    const int component = cell.row(); // model row i is component i, table row i + 1
     return component >= 0 && component < m_ages.size() ? &m_ages.at(component) : nullptr;
 }
 

@@ -32,7 +32,8 @@ public:
     // The window's tests read it, since a screenshot redraws the cell normally.
     QColor lastHighlightDrawn(const QModelIndex &cell) const;
 
-    // The quote ages of the rows from 1 on (element 0 is row 1); rows without one are drawn as usual.
+    // The quote ages of the components (element 0 is table row 1, model row 0); rows without one are drawn
+    // as usual.
     void setQuoteAges(const QuoteAges &ages) { m_ages = ages; }
     // The tool tip of a cell: the quote's time for the price cells of a row with an age, else empty.
     QString toolTip(const QModelIndex &cell) const;

@@ -8,12 +8,14 @@
 #include "app/livelink.h"
 #include "app/lightbulbs.h"
 #include "app/messages.h"
+#include "app/quoteagepanel.h"
 #include "app/settingsstore.h"
 #include "core/errors.h"
 #include "core/numbertext.h"
 #include "core/programfiles.h"
 #include "core/valuexmlfile.h"
 #include "core/windows1252.h"
+#include "net/feedfetcher.h"
 #include "net/httpclient.h"
 #include "sources/quotepage.h"
 #include "sources/identifierlookup.h"
@@ -133,6 +135,8 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
     httpClient->OnCookie = [this](QObject *Sender, const QString &Data, bool &Accept) {
         acceptCookie(Sender, Data, Accept);
     };
+    feedFetcher = new FeedFetcher(this);
+    feedFetcher->OnStatus = [this](const QString &text) { setStatusText(text); };
 
     automaticTimer = new QTimer(this);
     automaticTimer->setInterval(100);
@@ -303,6 +307,9 @@ void MainWindow::buildPages()
     statusLine->setSizeGripEnabled(false);
     statusPanel = new QLabel;
     statusLine->addWidget(statusPanel, 1);
+    quoteAgePanel = new QuoteAgePanel;
+    statusLine->addPermanentWidget(quoteAgePanel);
+    quoteAgePanel->hide();
     overview->addWidget(statusLine);
     pages->addTab(overviewPage, QStringLiteral("Übersicht"));
 
@@ -510,6 +517,7 @@ void MainWindow::startUp()
 
     setWindowTitle(ProgramFiles::upperCaseAZ(indexName));
     liveLink->setTopic(windowTitle());
+    setQuoteAges({}); // a load puts the quote columns away
     calculation.calculate();
     clearHistory();
     loadInformation();
@@ -548,7 +556,7 @@ void MainWindow::applySettings()
             prepareNorvataSession();
     } catch (const std::exception &) {
     }
-    readServerSettings(settings);
+    readOptionalSettings(settings);
 
     if (norvataAvailable &&
         !QFileInfo::exists(ProgramFiles::resolve(m_dataFolder, QStringLiteral("Intraday.db"))))
@@ -608,6 +616,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (!m_closed) {
         m_closed = true;
+        feedFetcher->abort();
         writeBack();
     }
     event->accept();
@@ -763,7 +772,7 @@ QString MainWindow::updateServerHost() const
     return m_updateserver.trimmed().isEmpty() ? IndexFileUpdate::defaultServerHost() : m_updateserver.trimmed();
 }
 
-void MainWindow::readServerSettings(const SettingsStore &settings)
+void MainWindow::readOptionalSettings(const SettingsStore &settings)
 {
     // Outside the settings' guarded block: a missing or mistyped value means the program's own server.
     const auto text = [&settings](const QString &name) {
@@ -775,6 +784,38 @@ void MainWindow::readServerSettings(const SettingsStore &settings)
     };
     m_kursserver = text(QStringLiteral("Kursserver"));
     m_updateserver = text(QStringLiteral("Updateserver"));
+    // "Kursalter": minutes after which a quote is drawn as stale; missing or mistyped, the usual 15.
+    m_kursalter = 15;
+    try {
+        if (settings.valueExists(QStringLiteral("Kursalter")))
+            m_kursalter = settings.readInteger(QStringLiteral("Kursalter"));
+    } catch (const SettingsTypeError &) {
+    }
+}
+
+QString MainWindow::indexName() const
+{
+    return indexChoice->currentText();
+}
+
+FeedPage MainWindow::fetchFeed(const QuoteFeed &feed)
+{
+    FeedPage page;
+    page.body = feedFetcher->fetch(QUrl(feed.url), feed.ca);
+    page.arrival = now();
+    return page;
+}
+
+void MainWindow::showFeedError(const QString &text)
+{
+    Messages::show(text);
+}
+
+void MainWindow::setQuoteAges(const QuoteAges &ages)
+{
+    gridCells->setQuoteAges(ages);
+    quoteAgePanel->showAges(ages);
+    gridView->viewport()->update();
 }
 
 void MainWindow::referenzkursEdited()

@@ -19,6 +19,8 @@
 class ChartPrintPreview;
 class ChartPropertiesDialog;
 class DistributionChart;
+class FeedFetcher;
+class QuoteAgePanel;
 class GridCellDelegate;
 class HistoryChart;
 class SettingsStore;
@@ -81,6 +83,8 @@ public:
     PriceRefresh priceRefresh;
     LiveLink *liveLink = nullptr;
     THttpClient *httpClient = nullptr;
+    // Fetches the quote feeds of the feed file (HTTPS and HTTP); the built-in page keeps httpClient.
+    FeedFetcher *feedFetcher = nullptr;
     // The index file update while it runs, and the last one after.
     std::unique_ptr<IndexFileUpdate> indexFileUpdate;
 
@@ -124,6 +128,7 @@ public:
     GridCellDelegate *gridCells = nullptr;
     QStatusBar *statusLine = nullptr;
     QLabel *statusPanel = nullptr;
+    QuoteAgePanel *quoteAgePanel = nullptr; // "n von m Kursen veraltet", at the right
     DistributionChart *distributionChart = nullptr;
     HistoryChart *historyChart = nullptr;
     ChartPropertiesDialog *chartProperties = nullptr;
@@ -202,6 +207,11 @@ public:
     bool transferEnabled() const override;
     QString dataFolder() const override { return m_dataFolder; }
     QByteArray fetchQuotePage() override;
+    QString indexName() const override;
+    FeedPage fetchFeed(const QuoteFeed &feed) override;
+    void showFeedError(const QString &text) override;
+    int kursalterMinutes() const override { return m_kursalter; }
+    void setQuoteAges(const QuoteAges &ages) override;
     void calculate() override { calculation.calculate(); }
 
     // UpdateWindow
@@ -230,7 +240,7 @@ private:
     enum class Deferred { Reload, Lookup };
     void whenNoRefreshRuns(Deferred kind, const std::function<void()> &work);
     void runDeferred();
-    void readServerSettings(const SettingsStore &settings);
+    void readOptionalSettings(const SettingsStore &settings);
 
     StartOptions m_options;
     QString m_programFolder;
@@ -239,4 +249,5 @@ private:
     QList<QPair<Deferred, std::function<void()>>> m_deferred;
     QString m_kursserver;
     QString m_updateserver;
+    int m_kursalter = 15;
 };

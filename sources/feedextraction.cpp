@@ -78,7 +78,7 @@ QDateTime timeOf(const QJsonValue &value)
     if (value.isDouble())
         return fromUnixSeconds(value.toDouble());
     if (value.isString())
-        return timeOf(value.toString());
+        return FeedExtraction::timeOf(value.toString());
     return {};
 }
 
