@@ -124,16 +124,18 @@ def isin_of(wkn):
 
 
 class Component:
-    __slots__ = ("name", "wkn", "start", "mid", "bid", "ask", "previous_mid", "changed", "stale")
+    __slots__ = ("name", "wkn", "start", "mid", "bid", "ask", "previous_mid", "changed", "stale", "old_quote")
 
     def __init__(self, name, wkn, start, stale=False):
         self.name, self.wkn, self.start = name, wkn, start
-        # A stale quote stopped moving some time ago: the feed gives it an old time.
-        self.stale = stale
         self.mid = self.previous_mid = start
         self.bid = self.ask = 0.0
         self.changed = ""
         self.quote()
+        # A stale quote stopped some time ago: the JSON feed gives it its first quote and an old time (the
+        # page moves on as ever).
+        self.stale = stale
+        self.old_quote = (self.bid, self.ask)
 
     def tick(self):
         return 0.001 if self.mid < 10 else 0.01
@@ -166,8 +168,6 @@ class Market:
     def _step(self):
         for components in self.indices.values():
             for c in components:
-                if c.stale:
-                    continue
                 # Most quotes move a little most of the time, and drift back towards the start so that a
                 # day-long run stays plausible.
                 if self.random.random() < 0.6:
@@ -179,10 +179,11 @@ class Market:
 
     def snapshot(self, path):
         """[(name, wkn, bid text, ask text, change text)] of the page's components, advanced to now."""
-        return [row[:5] for row in self.quotes(path)]
+        return [row[:5] for row in self.quotes(path, stale_frozen=False)]
 
-    def quotes(self, path):
-        """[(name, wkn, bid text, ask text, change text, stale)] of the page's components, advanced to now."""
+    def quotes(self, path, stale_frozen=True):
+        """[(name, wkn, bid text, ask text, change text, stale)] of the page's components, advanced to now;
+        stale quotes as they were at the start unless `stale_frozen` is false."""
         with self.lock:
             if self.tick_seconds > 0:
                 due = int((time.monotonic() - self.started) / self.tick_seconds)
@@ -197,7 +198,8 @@ class Market:
             for c in self.indices.get(path, []):
                 digits = c.decimals()
                 change = (c.mid / c.start - 1.0) * 100.0
-                rows.append((c.name, c.wkn, f"{c.bid:.{digits}f}", f"{c.ask:.{digits}f}", f"{change:+.2f}%",
+                bid, ask = c.old_quote if stale_frozen and c.stale else (c.bid, c.ask)
+                rows.append((c.name, c.wkn, f"{bid:.{digits}f}", f"{ask:.{digits}f}", f"{change:+.2f}%",
                              c.stale))
             return rows
 
@@ -518,8 +520,8 @@ def main(argv=None):
     parser.add_argument("--exit-after", type=non_negative, default=0.0,
                         help="stop by itself after this many seconds; 0 runs until stopped (default 0)")
     parser.add_argument("--stale-every", type=int, default=10,
-                        help="every Nth component of a definition file has a stale quote: it does not move "
-                             "and the JSON feed gives it an old time; 0 for none (default 10)")
+                        help="every Nth component of a definition file has a stale quote in the JSON feed: "
+                             "its first quote with an old time; 0 for none (default 10)")
     parser.add_argument("--stale-minutes", type=non_negative, default=30.0,
                         help="how old the JSON feed says stale quotes are, in minutes (default 30)")
     parser.add_argument("--https", action="store_true",
