@@ -50,8 +50,8 @@ void GridCellDelegate::initStyleOption(QStyleOptionViewItem *option, const QMode
     }
 }
 
-bool GridCellDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
-                                 const QModelIndex &index)
+bool GridCellDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,
+                                 const QStyleOptionViewItem &option, const QModelIndex &index)
 {
     if (event && event->type() == QEvent::ToolTip) {
         const QString text = toolTip(index);

@@ -9,7 +9,6 @@
 #include <QSslConfiguration>
 #include <QSslError>
 #include <QTimer>
-
 #include <memory>
 
 namespace {
@@ -68,7 +67,8 @@ QByteArray FeedFetcher::fetch(const QUrl &url, const QString &caFile)
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(MaxRedirects);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Mozilla/5.0 (compatible; NV Zalvento)"));
+    request.setHeader(QNetworkRequest::UserAgentHeader,
+                      QStringLiteral("Mozilla/5.0 (compatible; NV Zalvento)"));
     if (!caFile.isEmpty()) {
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         configuration.addCaCertificates(readAuthorities(caFile));
@@ -100,10 +100,11 @@ QByteArray FeedFetcher::fetch(const QUrl &url, const QString &caFile)
         if (received > MaxSize)
             fail(QStringLiteral("Das Dokument ist größer als %1 Bytes").arg(MaxSize));
     });
-    connect(reply.get(), &QNetworkReply::sslErrors, this, [&certificateErrors](const QList<QSslError> &errors) {
-        for (const QSslError &error : errors)
-            certificateErrors.append(error.errorString());
-    });
+    connect(reply.get(), &QNetworkReply::sslErrors, this,
+            [&certificateErrors](const QList<QSslError> &errors) {
+                for (const QSslError &error : errors)
+                    certificateErrors.append(error.errorString());
+            });
     connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
 
     deadline.start(std::max(Timeout, 0));

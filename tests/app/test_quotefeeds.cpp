@@ -57,13 +57,15 @@ private slots:
         folder.writeSettings({});
         QProcess server;
         server.start(QStringLiteral("python3"),
-                     {QStringLiteral(ZALVENTO_SOURCE_DIR "/tools/demoquoteserver/demoquoteserver.py"), "--port", "0",
-                      "--data", folder.path(QString()), "--stale-every", "2", "--quiet", "--exit-after", "60"});
+                     {QStringLiteral(ZALVENTO_SOURCE_DIR "/tools/demoquoteserver/demoquoteserver.py"),
+                      "--port", "0", "--data", folder.path(QString()), "--stale-every", "2", "--quiet",
+                      "--exit-after", "60"});
         QVERIFY(server.waitForReadyRead(10000));
         const QByteArray port = server.readLine().trimmed();
-        writeFeedFile("{\"dax\": {\"kind\": \"json\", \"url\": \"http://127.0.0.1:" + port +
-                      "/feed/dax.json\", \"items\": \"quotes\", \"id\": \"wkn\", \"bid\": \"bid\", \"ask\": \"ask\","
-                      " \"time\": \"time\"}}");
+        writeFeedFile(
+            "{\"dax\": {\"kind\": \"json\", \"url\": \"http://127.0.0.1:" + port +
+            "/feed/dax.json\", \"items\": \"quotes\", \"id\": \"wkn\", \"bid\": \"bid\", \"ask\": \"ask\","
+            " \"time\": \"time\"}}");
 
         MainWindow form(folder.options());
         form.show();
@@ -83,7 +85,8 @@ private slots:
         QVERIFY(form.quoteAgePanel->isVisible());
         QCOMPARE(form.quoteAgePanel->text(), QStringLiteral("1 von 2 Kursen veraltet"));
 
-        // Model row i is table row i + 1. The first paint shows the refresh's highlights, the next the cells' own look.
+        // Model row i is table row i + 1. The first paint shows the refresh's highlights, the next the cells'
+        // own look.
         QAbstractItemModel *model = form.gridView->model();
         form.gridView->viewport()->grab();
         const QImage cells = form.gridView->viewport()->grab().toImage();
@@ -98,14 +101,17 @@ private slots:
         QVERIFY(stale.font.italic() && !fresh.font.italic());
 
         // The tool tip gives the feed's time, half an hour ago.
-        const QDateTime time = QDateTime::fromString(form.gridCells->toolTip(model->index(1, IndexTable::Kurswert)),
-                                                     QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+        const QDateTime time =
+            QDateTime::fromString(form.gridCells->toolTip(model->index(1, IndexTable::Kurswert)),
+                                  QStringLiteral("dd.MM.yyyy HH:mm:ss"));
         QVERIFY(std::abs(time.secsTo(QDateTime::currentDateTime()) - 1800) < 60);
 
         // A highlight covers the stale look while it shows.
-        form.writeHighlightedCell(IndexTable::ASK, 2, form.indexTable.cell(IndexTable::ASK, 2), Highlight::Lime);
+        form.writeHighlightedCell(IndexTable::ASK, 2, form.indexTable.cell(IndexTable::ASK, 2),
+                                  Highlight::Lime);
         const QImage highlighted = form.gridView->viewport()->grab().toImage();
-        QCOMPARE(highlighted.pixelColor(staleAsk.center() + QPoint(staleAsk.width() / 3, 0)), QColor(0, 255, 0));
+        QCOMPARE(highlighted.pixelColor(staleAsk.center() + QPoint(staleAsk.width() / 3, 0)),
+                 QColor(0, 255, 0));
 
         server.terminate();
         server.waitForFinished();
@@ -122,7 +128,8 @@ private slots:
         form.refreshPrices();
         QCOMPARE(form.statusText(), QStringLiteral("Fehler beim Kursaktualisieren"));
         QVERIFY2(folder.messages.size() == 1, qPrintable(folder.messages.join(" | ")));
-        QVERIFY2(folder.messages.first().contains(QStringLiteral("kursquellen.json")), qPrintable(folder.messages.first()));
+        QVERIFY2(folder.messages.first().contains(QStringLiteral("kursquellen.json")),
+                 qPrintable(folder.messages.first()));
         QVERIFY(!form.quoteAgePanel->isVisible());
     }
 };

@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
 #include <functional>
 #include <memory>
 
@@ -40,7 +39,8 @@ public:
         connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, [this] {
             while (QTcpSocket *socket = m_server->nextPendingConnection()) {
                 connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-                    socket->setProperty("request", socket->property("request").toByteArray() + socket->readAll());
+                    socket->setProperty("request",
+                                        socket->property("request").toByteArray() + socket->readAll());
                     const QByteArray request = socket->property("request").toByteArray();
                     if (!request.contains("\r\n\r\n") || socket->property("answered").toBool())
                         return;
@@ -63,8 +63,9 @@ public:
     {
         const QByteArray target = request.split(' ').value(1);
         const auto respond = [](const QByteArray &status, const QByteArray &headers, const QByteArray &body) {
-            return "HTTP/1.1 " + status + "\r\nConnection: close\r\nContent-Length: " +
-                   QByteArray::number(body.size()) + "\r\n" + headers + "\r\n" + body;
+            return "HTTP/1.1 " + status +
+                   "\r\nConnection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n" +
+                   headers + "\r\n" + body;
         };
         if (target.endsWith("/feed"))
             return respond("200 OK", "Content-Type: application/json\r\n", "{\"quotes\":[]}");
@@ -73,9 +74,10 @@ public:
                                                         QRegularExpression::CaseInsensitiveOption);
             if (!acceptsGzip.match(QString::fromLatin1(request)).hasMatch())
                 return respond("406 Not Acceptable", {}, {});
-            return respond("200 OK", "Content-Encoding: gzip\r\n",
-                           QByteArray::fromHex("1f8b08000000000002032b2ccd2f492dd65148afca2c28484d0100f4c628b40f0"
-                                               "00000"));
+            return respond(
+                "200 OK", "Content-Encoding: gzip\r\n",
+                QByteArray::fromHex("1f8b08000000000002032b2ccd2f492dd65148afca2c28484d0100f4c628b40f0"
+                                    "00000"));
         }
         if (target.endsWith("/moved"))
             return respond("302 Found", "Location: /feed\r\n", "moved");
@@ -129,9 +131,11 @@ private:
             } else {
                 server->write(client->readAll());
             }
-            connect(client, &QTcpSocket::readyRead, server, [client, server] { server->write(client->readAll()); });
+            connect(client, &QTcpSocket::readyRead, server,
+                    [client, server] { server->write(client->readAll()); });
         });
-        connect(server, &QTcpSocket::readyRead, client, [client, server] { client->write(server->readAll()); });
+        connect(server, &QTcpSocket::readyRead, client,
+                [client, server] { client->write(server->readAll()); });
         connect(server, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
         server->connectToHost(QHostAddress::LocalHost, quint16(target.port()));
     }
@@ -204,30 +208,37 @@ private slots:
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("withCa");
-        QTest::addColumn<QByteArray>("body");  // expected on success
+        QTest::addColumn<QByteArray>("body"); // expected on success
         QTest::addColumn<QString>("failure"); // part of the reason on failure
 
         const QByteArray feed = "{\"quotes\":[]}";
-        QTest::newRow("http") << int(Plain) << "127.0.0.1" << "/feed" << false << feed << "";
-        QTest::newRow("https, own authority") << int(Trusted) << "127.0.0.1" << "/feed" << true << feed << "";
-        QTest::newRow("https, untrusted") << int(Trusted) << "127.0.0.1" << "/feed" << false << QByteArray()
-                                          << "Zertifikat abgelehnt";
-        QTest::newRow("https, wrong host name") << int(OtherHost) << "127.0.0.1" << "/feed" << true
-                                                << QByteArray() << "host name did not match";
-        QTest::newRow("https, expired") << int(Expired) << "127.0.0.1" << "/feed" << true << QByteArray()
-                                        << "expired";
-        QTest::newRow("redirect") << int(Trusted) << "127.0.0.1" << "/moved" << true << feed << "";
-        QTest::newRow("redirect in a circle") << int(Plain) << "127.0.0.1" << "/circle" << false << QByteArray()
-                                              << "redirect";
-        QTest::newRow("gzip") << int(Plain) << "127.0.0.1" << "/gzip" << false << QByteArray("quotes, gzipped")
-                              << "";
-        QTest::newRow("404") << int(Plain) << "127.0.0.1" << "/nothing" << false << QByteArray()
-                             << "404 Not Found";
-        QTest::newRow("cut short") << int(Plain) << "127.0.0.1" << "/short" << false << QByteArray() << "closed";
-        QTest::newRow("silent server") << int(Plain) << "127.0.0.1" << "/silent" << false << QByteArray()
-                                       << "timed out";
-        QTest::newRow("http proxy") << int(Plain) << "kurse.test" << "/feed" << false << feed << "";
-        QTest::newRow("https proxy") << int(Trusted) << "kurse.test" << "/feed" << true << feed << "";
+        QTest::newRow("http") << int(Plain) << "127.0.0.1"
+                              << "/feed" << false << feed << "";
+        QTest::newRow("https, own authority") << int(Trusted) << "127.0.0.1"
+                                              << "/feed" << true << feed << "";
+        QTest::newRow("https, untrusted") << int(Trusted) << "127.0.0.1"
+                                          << "/feed" << false << QByteArray() << "Zertifikat abgelehnt";
+        QTest::newRow("https, wrong host name")
+            << int(OtherHost) << "127.0.0.1"
+            << "/feed" << true << QByteArray() << "host name did not match";
+        QTest::newRow("https, expired") << int(Expired) << "127.0.0.1"
+                                        << "/feed" << true << QByteArray() << "expired";
+        QTest::newRow("redirect") << int(Trusted) << "127.0.0.1"
+                                  << "/moved" << true << feed << "";
+        QTest::newRow("redirect in a circle") << int(Plain) << "127.0.0.1"
+                                              << "/circle" << false << QByteArray() << "redirect";
+        QTest::newRow("gzip") << int(Plain) << "127.0.0.1"
+                              << "/gzip" << false << QByteArray("quotes, gzipped") << "";
+        QTest::newRow("404") << int(Plain) << "127.0.0.1"
+                             << "/nothing" << false << QByteArray() << "404 Not Found";
+        QTest::newRow("cut short") << int(Plain) << "127.0.0.1"
+                                   << "/short" << false << QByteArray() << "closed";
+        QTest::newRow("silent server") << int(Plain) << "127.0.0.1"
+                                       << "/silent" << false << QByteArray() << "timed out";
+        QTest::newRow("http proxy") << int(Plain) << "kurse.test"
+                                    << "/feed" << false << feed << "";
+        QTest::newRow("https proxy") << int(Trusted) << "kurse.test"
+                                     << "/feed" << true << feed << "";
     }
 
     void fetch()
@@ -254,7 +265,8 @@ private slots:
             const QByteArray received = fetcher.fetch(url, withCa ? m_dir.filePath("ca.pem") : QString());
             QVERIFY2(failure.isEmpty(), "the fetch should have failed");
             QCOMPARE(received, body);
-            QCOMPARE(statuses, QStringList({"Loading", QStringLiteral("Received %1 bytes").arg(body.size())}));
+            QCOMPARE(statuses,
+                     QStringList({"Loading", QStringLiteral("Received %1 bytes").arg(body.size())}));
         } catch (const FeedFetchError &error) {
             QVERIFY2(!failure.isEmpty() && error.text().contains(failure, Qt::CaseInsensitive),
                      qPrintable(error.text()));
