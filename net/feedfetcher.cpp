@@ -111,6 +111,9 @@ QByteArray FeedFetcher::fetch(const QUrl &url, const QString &caFile)
     alive();
     if (!reply->isFinished())
         loop.exec();
+    // The application's quit ends every event loop, this one too, with the reply still running.
+    if (!reply->isFinished())
+        abort();
     m_reply = nullptr;
 
     if (!m_failure.isEmpty())

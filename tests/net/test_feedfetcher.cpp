@@ -241,15 +241,26 @@ private slots:
         QVERIFY(!fetcher.busy());
     }
 
-    // Closing the window ends a fetch that waits for a silent server at once.
+    // Closing the window, and the application's quit (which ends every event loop), end a fetch that waits
+    // for a silent server at once, as a failure.
+    void abortEndsFetch_data()
+    {
+        QTest::addColumn<bool>("quit");
+        QTest::newRow("abort") << false;
+        QTest::newRow("quit") << true; // the last: no event loop runs after it
+    }
+
     void abortEndsFetch()
     {
+        QFETCH(bool, quit);
         FeedFetcher fetcher;
-        QTimer::singleShot(50, &fetcher, &FeedFetcher::abort);
+        QTimer::singleShot(50, &fetcher,
+                           [&fetcher, quit] { quit ? QCoreApplication::exit() : fetcher.abort(); });
         QVERIFY_THROWS_EXCEPTION(
             FeedFetchError,
             fetcher.fetch(
                 QUrl(QStringLiteral("http://127.0.0.1:%1/silent").arg(m_servers[Plain]->serverPort()))));
+        QVERIFY(!fetcher.busy());
     }
 };
 
