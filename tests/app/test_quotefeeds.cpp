@@ -117,6 +117,28 @@ private slots:
         server.waitForFinished();
     }
 
+    void kursalterSetting_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<int>("minutes");
+        QTest::newRow("missing") << QString() << 15;
+        QTest::newRow("an hour") << "\"Kursalter\"=dword:0000003c" << 60;
+        QTest::newRow("never") << "\"Kursalter\"=dword:00000000" << 0;
+        QTest::newRow("mistyped") << "\"Kursalter\"=\"zehn\"" << 15;
+    }
+
+    void kursalterSetting()
+    {
+        QFETCH(QString, setting);
+        QFETCH(int, minutes);
+        ProgramFolder folder;
+        folder.write(QStringLiteral("Dax.txt"), twoComponents);
+        folder.writeInfo();
+        folder.writeSettings(setting.isEmpty() ? QStringList() : QStringList{setting});
+        MainWindow form(folder.options());
+        QCOMPARE(form.kursalterMinutes(), minutes);
+    }
+
     void feedFileWithAnError()
     {
         ProgramFolder folder;
