@@ -15,7 +15,12 @@ namespace {
 
 struct ReplyDeleter
 {
-    void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
+    // The handlers of a fetch refer to its stack: none may run once it has returned.
+    void operator()(QNetworkReply *reply) const
+    {
+        reply->disconnect();
+        reply->deleteLater();
+    }
 };
 
 QList<QSslCertificate> readAuthorities(const QString &caFile)
