@@ -556,7 +556,7 @@ void MainWindow::applySettings()
             prepareNorvataSession();
     } catch (const std::exception &) {
     }
-    readOptionalSettings(settings);
+    readServerSettings(settings);
 
     if (norvataAvailable &&
         !QFileInfo::exists(ProgramFiles::resolve(m_dataFolder, QStringLiteral("Intraday.db"))))
@@ -772,7 +772,7 @@ QString MainWindow::updateServerHost() const
     return m_updateserver.trimmed().isEmpty() ? IndexFileUpdate::defaultServerHost() : m_updateserver.trimmed();
 }
 
-void MainWindow::readOptionalSettings(const SettingsStore &settings)
+void MainWindow::readServerSettings(const SettingsStore &settings)
 {
     // Outside the settings' guarded block: a missing or mistyped value means the program's own server.
     const auto text = [&settings](const QString &name) {
@@ -784,7 +784,7 @@ void MainWindow::readOptionalSettings(const SettingsStore &settings)
     };
     m_kursserver = text(QStringLiteral("Kursserver"));
     m_updateserver = text(QStringLiteral("Updateserver"));
-    // "Kursalter": minutes after which a quote is drawn as stale; missing or mistyped, the usual 15.
+    // Likewise "Kursalter", the minutes after which a quote is drawn as stale: missing or mistyped, 15.
     m_kursalter = 15;
     try {
         if (settings.valueExists(QStringLiteral("Kursalter")))

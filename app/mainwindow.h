@@ -20,9 +20,9 @@ class ChartPrintPreview;
 class ChartPropertiesDialog;
 class DistributionChart;
 class FeedFetcher;
-class QuoteAgePanel;
 class GridCellDelegate;
 class HistoryChart;
+class QuoteAgePanel;
 class SettingsStore;
 class THttpClient;
 class LiveLink;
@@ -240,7 +240,7 @@ private:
     enum class Deferred { Reload, Lookup };
     void whenNoRefreshRuns(Deferred kind, const std::function<void()> &work);
     void runDeferred();
-    void readOptionalSettings(const SettingsStore &settings);
+    void readServerSettings(const SettingsStore &settings);
 
     StartOptions m_options;
     QString m_programFolder;
