@@ -1,7 +1,19 @@
 #include "app/gridcelldelegate.h"
 
+#include <QAbstractItemView>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QPainter>
+#include <QToolTip>
+
+namespace {
+
+// Columns of the index table: 2 "Kurswert", 7 "BID", 8 "ASK".
+constexpr int priceColumn = 2;
+constexpr int bidColumn = 7;
+constexpr int askColumn = 8;
+
+} // namespace
 
 void GridCellDelegate::setHighlight(const QModelIndex &cell, const QColor &colour)
 {
@@ -9,6 +21,46 @@ void GridCellDelegate::setHighlight(const QModelIndex &cell, const QColor &colou
         m_pending.remove(cell);
     else
         m_pending.insert(cell, colour);
+}
+
+const QuoteAge *GridCellDelegate::quoteAge(const QModelIndex &cell) const
+{
+    const int component = cell.row(); // model row i is component i, table row i + 1
+    return component >= 0 && component < m_ages.size() ? &m_ages.at(component) : nullptr;
+}
+
+QString GridCellDelegate::toolTip(const QModelIndex &cell) const
+{
+    const int column = cell.column();
+    const QuoteAge *age = quoteAge(cell);
+    if (!age || (column != priceColumn && column != bidColumn && column != askColumn))
+        return {};
+    return age->time.isValid() ? age->time.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))
+                               : QStringLiteral("kein Kurs");
+}
+
+void GridCellDelegate::initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    const QuoteAge *age = quoteAge(index);
+    if (age && age->stale && (index.column() == bidColumn || index.column() == askColumn)) {
+        option->font.setItalic(true);
+        option->palette.setColor(QPalette::Text, QColor(128, 128, 128));
+        option->palette.setColor(QPalette::HighlightedText, QColor(128, 128, 128));
+    }
+}
+
+bool GridCellDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,
+                                 const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    if (event && event->type() == QEvent::ToolTip) {
+        const QString text = toolTip(index);
+        if (!text.isEmpty()) {
+            QToolTip::showText(event->globalPos(), text, view->viewport(), option.rect);
+            return true;
+        }
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
 }
 
 QColor GridCellDelegate::lastHighlightDrawn(const QModelIndex &cell) const

@@ -7,10 +7,12 @@
 #include "app/historychart.h"
 #include "app/livelink.h"
 #include "app/messages.h"
+#include "app/quoteagepanel.h"
 #include "app/settingsstore.h"
 #include "core/errors.h"
 #include "core/programfiles.h"
 #include "core/valuexmlfile.h"
+#include "net/feedfetcher.h"
 #include "net/httpclient.h"
 #include "net/pagefetch.h"
 #include "shell/indexrecord.h"
@@ -82,6 +84,8 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
     httpClient->OnCookie = [this](QObject *, const QString &cookie, bool &accept) {
         acceptCookie(cookie, accept);
     };
+    feedFetcher = new FeedFetcher(this);
+    feedFetcher->OnStatus = [this](const QString &text) { setStatusText(text); };
 
     automaticCycle.modeChanged = [this](bool on) { showAutomaticMode(on); };
 
@@ -201,6 +205,7 @@ void MainWindow::startUp()
 
     setWindowTitle(ProgramFiles::upperCaseAZ(indexName));
     liveLink->setTopic(windowTitle());
+    setQuoteAges({}); // a load puts the quote columns away
     calculation.calculate();
     clearHistory();
     loadInformation();
@@ -229,6 +234,7 @@ void MainWindow::applySettings()
     resize(settings.width.value_or(width()), settings.height.value_or(height()));
     m_quoteServer = settings.quoteServer;
     m_updateServer = settings.updateServer;
+    m_kursalter = settings.kursalter;
 
     norvataMenu->setEnabled(norvataAvailable);
     norvataMenu->menuAction()->setEnabled(norvataAvailable);
@@ -275,6 +281,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (!m_exclusion.closed()) {
         m_exclusion.close();
         automaticCycle.switchOff();
+        feedFetcher->abort();
         writeBack();
     }
     event->accept();
@@ -360,6 +367,26 @@ QByteArray MainWindow::fetchQuotePage()
     return fetchPage(*httpClient, QuotePage::addressOf(quoteServerHost(), indexChoice->currentText()),
                      QStringLiteral("Die Kursseite wurde nicht vollständig übertragen"),
                      [this](const QString &text) { setStatusText(text); });
+}
+
+QString MainWindow::indexName() const
+{
+    return indexChoice->currentText();
+}
+
+FeedPage MainWindow::fetchFeed(const QuoteFeed &feed)
+{
+    FeedPage page;
+    page.body = feedFetcher->fetch(QUrl(feed.url), feed.ca);
+    page.arrival = now();
+    return page;
+}
+
+void MainWindow::setQuoteAges(const QuoteAges &ages)
+{
+    gridCells->setQuoteAges(ages);
+    quoteAgePanel->showAges(ages);
+    gridView->viewport()->update();
 }
 
 void MainWindow::acceptCookie(const QString &cookie, bool &accept)

@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 
+class FeedFetcher;
 class THttpClient;
 class LiveLink;
 
@@ -70,6 +71,8 @@ public:
     PriceRefresh priceRefresh;
     LiveLink *liveLink = nullptr;
     THttpClient *httpClient = nullptr;
+    // Fetches the quote feeds of the feed file (HTTPS and HTTP); the built-in page keeps httpClient.
+    FeedFetcher *feedFetcher = nullptr;
     // The index file update while it runs, and the last one after.
     std::unique_ptr<IndexFileUpdate> indexFileUpdate;
 
@@ -145,6 +148,11 @@ public:
     bool transferEnabled() const override;
     QString dataFolder() const override { return m_dataFolder; }
     QByteArray fetchQuotePage() override;
+    QString indexName() const override;
+    FeedPage fetchFeed(const QuoteFeed &feed) override;
+    void showFeedError(const QString &text) override { Messages::show(text); }
+    int kursalterMinutes() const override { return m_kursalter; }
+    void setQuoteAges(const QuoteAges &ages) override;
     void calculate() override { calculation.calculate(); }
 
     // UpdateWindow
@@ -171,4 +179,5 @@ private:
     RefreshExclusion m_exclusion;
     QString m_quoteServer;
     QString m_updateServer;
+    int m_kursalter = 15;
 };

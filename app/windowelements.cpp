@@ -6,6 +6,7 @@
 #include "app/gridcelldelegate.h"
 #include "app/historychart.h"
 #include "app/lightbulbs.h"
+#include "app/quoteagepanel.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -258,6 +259,9 @@ void WindowElements::buildPages(QWidget *dialogParent, QAbstractItemModel *table
     statusLine->setSizeGripEnabled(false);
     statusPanel = new QLabel;
     statusLine->addWidget(statusPanel, 1);
+    quoteAgePanel = new QuoteAgePanel;
+    statusLine->addPermanentWidget(quoteAgePanel);
+    quoteAgePanel->hide();
     overview->addWidget(statusLine);
     pages->addTab(overviewPage, QStringLiteral("Übersicht"));
 

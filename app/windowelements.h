@@ -8,6 +8,7 @@ class ChartPropertiesDialog;
 class DistributionChart;
 class GridCellDelegate;
 class HistoryChart;
+class QuoteAgePanel;
 class QAbstractItemModel;
 class QAction;
 class QButtonGroup;
@@ -79,6 +80,7 @@ public:
     GridCellDelegate *gridCells = nullptr;
     QStatusBar *statusLine = nullptr;
     QLabel *statusPanel = nullptr;
+    QuoteAgePanel *quoteAgePanel = nullptr; // "n von m Kursen veraltet", at the right
     DistributionChart *distributionChart = nullptr;
     HistoryChart *historyChart = nullptr;
     ChartPropertiesDialog *chartProperties = nullptr;

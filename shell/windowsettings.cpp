@@ -42,6 +42,16 @@ QString serverSetting(const SettingsValues &settings, const QString &name)
     }
 }
 
+// A dword of the program's own beyond the original's settings: missing or mistyped, its default.
+qint32 integerSetting(const SettingsValues &settings, const QString &name, qint32 fallback)
+{
+    try {
+        return settings.valueExists(name) ? settings.readInteger(name) : fallback;
+    } catch (const std::exception &) {
+        return fallback;
+    }
+}
+
 } // namespace
 
 int clampSourceChoice(qint32 stored)
@@ -66,6 +76,7 @@ WindowSettings readWindowSettings(const SettingsValues &settings, const QString 
         result.norvataAvailable = false;
     result.quoteServer = serverSetting(settings, QStringLiteral("Kursserver"));
     result.updateServer = serverSetting(settings, QStringLiteral("Updateserver"));
+    result.kursalter = integerSetting(settings, QStringLiteral("Kursalter"), result.kursalter);
     return result;
 }
 

@@ -1,9 +1,14 @@
 #include "core/windows1252.h"
+#include "net/feedfetcher.h"
 #include "sources/quotepage.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTcpSocket>
@@ -60,9 +65,11 @@ private slots:
     void pagesWithoutDefinitionFile();
     void failuresOnRequest_data();
     void failuresOnRequest();
+    void jsonFeed_data();
+    void jsonFeed();
 
 private:
-    static quint16 startServer(QProcess &server, const QString &dataFolder);
+    static quint16 startServer(QProcess &server, const QString &dataFolder, const QStringList &options = {});
     static void stopServer(QProcess &server);
     Response fetch(const QByteArray &path, quint16 port = 0);
 
@@ -79,7 +86,7 @@ private:
     };
 };
 
-quint16 TestDemoQuoteServer::startServer(QProcess &server, const QString &dataFolder)
+quint16 TestDemoQuoteServer::startServer(QProcess &server, const QString &dataFolder, const QStringList &options)
 {
     server.setProgram(QStandardPaths::findExecutable(QStringLiteral("python3")));
     server.setArguments({QStringLiteral(ZALVENTO_SOURCE_DIR "/tools/demoquoteserver/demoquoteserver.py"),
@@ -87,7 +94,9 @@ quint16 TestDemoQuoteServer::startServer(QProcess &server, const QString &dataFo
                          QStringLiteral("--seed"), QStringLiteral("7"), QStringLiteral("--tick"),
                          QStringLiteral("0"), QStringLiteral("--slow-seconds"), QStringLiteral("0.5"),
                          QStringLiteral("--hang-seconds"), QStringLiteral("5"),
-                         QStringLiteral("--exit-after"), QStringLiteral("100"), QStringLiteral("--quiet")});
+                         QStringLiteral("--exit-after"), QStringLiteral("100"), QStringLiteral("--stale-every"),
+                         QStringLiteral("3"), QStringLiteral("--quiet")});
+    server.setArguments(server.arguments() + options);
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     server.start();
     if (!server.waitForStarted())
@@ -277,6 +286,44 @@ void TestDemoQuoteServer::failuresOnRequest()
         QVERIFY(response.bytes.isEmpty());
     } else {
         QVERIFY(response.body.size() < response.contentLength);
+    }
+}
+
+void TestDemoQuoteServer::jsonFeed_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::newRow("http") << false;
+    QTest::newRow("https, the server's own authority") << true;
+}
+
+// The feed gives every component of the page with a number bid below its ask, the ISIN made of the WKN and
+// a time with offset; the third component (every third is stale) is half an hour old.
+void TestDemoQuoteServer::jsonFeed()
+{
+    QFETCH(bool, https);
+    QProcess tlsServer;
+    const auto stop = qScopeGuard([&] { stopServer(tlsServer); });
+    const QString ca = m_data.filePath(QStringLiteral("ca.pem"));
+    const quint16 port = https ? startServer(tlsServer, m_data.path(), {"--https", "--ca-file", ca}) : m_port;
+    QVERIFY(port != 0);
+
+    FeedFetcher fetcher;
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    const QByteArray feed =
+        fetcher.fetch(QUrl(QStringLiteral("%1://127.0.0.1:%2/feed/dax.json").arg(https ? "https" : "http").arg(port)),
+                      https ? ca : QString());
+    const QJsonArray quotes = QJsonDocument::fromJson(feed).object().value("quotes").toArray();
+    QCOMPARE(quotes.size(), 5);
+    const QStringList isins = {"DE000A1EWWW0", "DE0008404005", "DE0008430026", "DE000PENNY13", "DE000NOPRC13"};
+    for (qsizetype i = 0; i < quotes.size(); ++i) {
+        const QJsonObject quote = quotes.at(i).toObject();
+        QCOMPARE(quote.value("wkn").toString(), m_dax.at(i).wkn);
+        QCOMPARE(quote.value("isin").toString(), isins.at(i));
+        QVERIFY(quote.value("bid").toDouble() > 0 && quote.value("bid").toDouble() < quote.value("ask").toDouble());
+        const QDateTime time = QDateTime::fromString(quote.value("time").toString(), Qt::ISODate);
+        QVERIFY(time.isValid() && quote.value("time").toString().contains(QRegularExpression("[+-]\\d\\d:\\d\\d$")));
+        const qint64 age = time.secsTo(before);
+        QVERIFY2(i == 2 ? age > 29 * 60 && age < 31 * 60 : age < 60, qPrintable(quote.value("time").toString()));
     }
 }
 

@@ -12,15 +12,20 @@ Python 3 standard library only. See docs/demoquoteserver.md.
 import argparse
 import datetime
 import html
+import json
 import math
 import os
 import random
 import re
+import shutil
 import signal
 import socket
 import socketserver
+import ssl
 import struct
+import subprocess
 import sys
+import tempfile
 import threading
 import time
 import zlib
@@ -32,6 +37,8 @@ INDEX_PAGES = {
     "/L-S-SDAX.82.0.html": ("SDax", "SDAX"),
     "/L-S-TecDax.81.0.html": ("TecDax", "TecDAX"),
 }
+# Path of each index's JSON feed -> path of its page: the same prices.
+FEEDS = {f"/feed/{name.lower()}.json": path for path, (name, _) in INDEX_PAGES.items()}
 FAILURES = ("404", "reset", "slow", "close")
 MAX_REQUEST_BYTES = 16 * 1024
 REQUEST_TIMEOUT = 10.0
@@ -104,15 +111,31 @@ def read_definition(path):
 # Prices
 
 
-class Component:
-    __slots__ = ("name", "wkn", "start", "mid", "bid", "ask", "previous_mid", "changed")
+def isin_of(wkn):
+    """A German ISIN made of the WKN: "DE000", the WKN, the check digit (letters count 10 to 35, then the
+    Luhn sum). Made up for the demo, like the prices."""
+    body = "DE000" + wkn.upper()
+    digits = "".join(str(int(ch, 36)) for ch in body)
+    total = 0
+    for position, digit in enumerate(reversed(digits)):
+        value = int(digit) * (2 if position % 2 == 0 else 1)
+        total += value - 9 if value > 9 else value
+    return body + str((10 - total % 10) % 10)
 
-    def __init__(self, name, wkn, start):
+
+class Component:
+    __slots__ = ("name", "wkn", "start", "mid", "bid", "ask", "previous_mid", "changed", "stale", "old_quote")
+
+    def __init__(self, name, wkn, start, stale=False):
         self.name, self.wkn, self.start = name, wkn, start
         self.mid = self.previous_mid = start
         self.bid = self.ask = 0.0
         self.changed = ""
         self.quote()
+        # A stale quote stopped some time ago: the JSON feed gives it its first quote and an old time (the
+        # page moves on as ever).
+        self.stale = stale
+        self.old_quote = (self.bid, self.ask)
 
     def tick(self):
         return 0.001 if self.mid < 10 else 0.01
@@ -156,6 +179,11 @@ class Market:
 
     def snapshot(self, path):
         """[(name, wkn, bid text, ask text, change text)] of the page's components, advanced to now."""
+        return [row[:5] for row in self.quotes(path, stale_frozen=False)]
+
+    def quotes(self, path, stale_frozen=True):
+        """[(name, wkn, bid text, ask text, change text, stale)] of the page's components, advanced to now;
+        stale quotes as they were at the start unless `stale_frozen` is false."""
         with self.lock:
             if self.tick_seconds > 0:
                 due = int((time.monotonic() - self.started) / self.tick_seconds)
@@ -170,7 +198,9 @@ class Market:
             for c in self.indices.get(path, []):
                 digits = c.decimals()
                 change = (c.mid / c.start - 1.0) * 100.0
-                rows.append((c.name, c.wkn, f"{c.bid:.{digits}f}", f"{c.ask:.{digits}f}", f"{change:+.2f}%"))
+                bid, ask = c.old_quote if stale_frozen and c.stale else (c.bid, c.ask)
+                rows.append((c.name, c.wkn, f"{bid:.{digits}f}", f"{ask:.{digits}f}", f"{change:+.2f}%",
+                             c.stale))
             return rows
 
 
@@ -218,6 +248,17 @@ def index_page(title, rows, now):
         "</body>\r\n</html>\r\n",
     ]
     return "".join(out).encode("cp1252", "xmlcharrefreplace")
+
+
+def json_feed(rows, now, stale_minutes):
+    """The feed of a page's prices: {"quotes": [{"wkn", "isin", "bid", "ask", "time"}]}, the time in
+    ISO 8601 with its offset; stale quotes carry a time `stale_minutes` old."""
+    fresh = now.isoformat(timespec="seconds")
+    old = (now - datetime.timedelta(minutes=stale_minutes)).isoformat(timespec="seconds")
+    quotes = [{"wkn": wkn, "isin": isin_of(wkn), "bid": float(bid), "ask": float(ask),
+               "time": old if stale else fresh}
+              for _, wkn, bid, ask, _, stale in rows]
+    return json.dumps({"quotes": quotes}, ensure_ascii=False, indent=1).encode("utf-8")
 
 
 def home_page():
@@ -272,6 +313,15 @@ class Handler(socketserver.BaseRequestHandler):
     def handle(self):
         server = self.server
         sock = self.request
+        if isinstance(sock, ssl.SSLSocket):
+            # In the connection's own thread, so that a client that stalls in the handshake (or refuses
+            # the certificate) holds up nobody else.
+            try:
+                sock.settimeout(REQUEST_TIMEOUT)
+                sock.do_handshake()
+            except (OSError, ssl.SSLError) as error:
+                server.note(f"TLS handshake failed: {error}")
+                return
         raw = read_request(sock)
         if raw is None:
             return
@@ -294,7 +344,7 @@ class Handler(socketserver.BaseRequestHandler):
         if match:
             failure = match.group(1)
             path = match.group(2) or "/L-S-DAX-R.84.0.html"
-        elif path in INDEX_PAGES and server.fail_rate > 0:
+        elif (path in INDEX_PAGES or path in FEEDS) and server.fail_rate > 0:
             with server.fail_lock:
                 if server.fail_random.random() < server.fail_rate:
                     failure = server.fail_random.choice(FAILURES)
@@ -311,15 +361,20 @@ class Handler(socketserver.BaseRequestHandler):
             self.hang()
             return
 
+        content_type = "text/html; charset=windows-1252"
         if path in INDEX_PAGES:
             body = index_page(INDEX_PAGES[path][1], server.market.snapshot(path), datetime.datetime.now())
+        elif path in FEEDS:
+            body = json_feed(server.market.quotes(FEEDS[path]), datetime.datetime.now().astimezone(),
+                             server.stale_minutes)
+            content_type = "application/json; charset=utf-8"
         elif path in ("/", "/index.html"):
             body = home_page()
         else:
             return self.send_error(404, "Not Found", request_line)
 
         server.cookie_counter += 1
-        head = response_head(200, "OK", len(body),
+        head = response_head(200, "OK", len(body), content_type,
                              extra=(f"Set-Cookie: demo_session={server.cookie_counter}; Path=/",))
         payload = head + (b"" if method == "HEAD" else body)
         if failure == "reset":
@@ -376,9 +431,11 @@ class DemoServer(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, port, market, options):
+    def __init__(self, port, market, options, tls=None):
         super().__init__(("127.0.0.1", port), Handler)
+        self.tls = tls
         self.market = market
+        self.stale_minutes = options.stale_minutes
         self.fail_rate = options.fail_rate
         self.fail_random = random.Random(options.seed + 1)
         self.fail_lock = threading.Lock()
@@ -388,9 +445,41 @@ class DemoServer(socketserver.ThreadingTCPServer):
         self.cookie_counter = 0
         self.stopping = threading.Event()
 
+    def get_request(self):
+        sock, address = super().get_request()
+        if self.tls:
+            sock = self.tls.wrap_socket(sock, server_side=True, do_handshake_on_connect=False)
+        return sock, address
+
     def note(self, message):
         if not self.quiet:
             log(f"{datetime.datetime.now():%H:%M:%S} {message}")
+
+
+def openssl(*arguments):
+    subprocess.run(["openssl", *arguments], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+
+def make_tls_context(folder, ca_file):
+    """A throw-away authority and a certificate for 127.0.0.1 and localhost signed by it, made in `folder`
+    with the openssl tool; the authority's certificate is copied to `ca_file` for the feed file's "ca".
+    The keys never leave `folder`."""
+    ca_key, ca_pem = os.path.join(folder, "ca.key"), os.path.join(folder, "ca.pem")
+    key, request, pem = (os.path.join(folder, name) for name in ("server.key", "server.csr", "server.pem"))
+    extensions = os.path.join(folder, "server.ext")
+    curve = ("-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes")
+    openssl("req", "-x509", *curve, "-keyout", ca_key, "-out", ca_pem, "-days", "30",
+            "-subj", "/CN=Demo-Kursserver CA (throw-away)")
+    with open(extensions, "w", encoding="ascii") as stream:
+        stream.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n")
+    openssl("req", *curve, "-keyout", key, "-out", request, "-subj", "/CN=127.0.0.1")
+    openssl("x509", "-req", "-in", request, "-CA", ca_pem, "-CAkey", ca_key, "-set_serial", "1",
+            "-days", "30", "-extfile", extensions, "-out", pem)
+    if ca_file:
+        shutil.copyfile(ca_pem, ca_file)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(pem, key)
+    return context, ca_pem
 
 
 def probability(text):
@@ -430,10 +519,24 @@ def main(argv=None):
                         help="how long /hang keeps the connection without answering (default 60)")
     parser.add_argument("--exit-after", type=non_negative, default=0.0,
                         help="stop by itself after this many seconds; 0 runs until stopped (default 0)")
+    parser.add_argument("--stale-every", type=int, default=10,
+                        help="every Nth component of a definition file has a stale quote in the JSON feed: "
+                             "its first quote with an old time; 0 for none (default 10)")
+    parser.add_argument("--stale-minutes", type=non_negative, default=30.0,
+                        help="how old the JSON feed says stale quotes are, in minutes (default 30)")
+    parser.add_argument("--https", action="store_true",
+                        help="serve HTTPS with a certificate made at start by a throw-away authority")
+    parser.add_argument("--ca-file", default="",
+                        help="with --https: write the authority's certificate (PEM) here, for the feed "
+                             "file's \"ca\"")
     parser.add_argument("--quiet", action="store_true", help="no log line per request on standard error")
     options = parser.parse_args(argv)
     if not 0 <= options.port <= 65535:
         parser.error("--port must lie between 0 and 65535")
+    if options.stale_every < 0:
+        parser.error("--stale-every must be 0 or more")
+    if options.ca_file and not options.https:
+        parser.error("--ca-file needs --https")
 
     indices = {}
     for path, (name, _) in INDEX_PAGES.items():
@@ -441,17 +544,30 @@ def main(argv=None):
         components = read_definition(file) if file else []
         if not file:
             log(f"demoquoteserver: no {name}.txt in {options.data}; its page has no quotes")
-        indices[path] = [Component(*c) for c in components]
+        every = options.stale_every
+        indices[path] = [Component(*c, stale=every > 0 and i % every == every - 1)
+                         for i, c in enumerate(components)]
     market = Market(indices, options.seed, options.tick)
 
+    keys = tempfile.TemporaryDirectory(prefix="demoquoteserver-") if options.https else None
+    tls = None
+    if keys:
+        try:
+            tls, ca_pem = make_tls_context(keys.name, options.ca_file)
+        except (OSError, subprocess.CalledProcessError, ssl.SSLError) as error:
+            detail = getattr(error, "stderr", b"") or b""
+            log(f"demoquoteserver: cannot make the certificate: {error} {detail.decode(errors='replace')}")
+            return 1
+        log(f"demoquoteserver: throw-away authority in {options.ca_file or ca_pem}")
     try:
-        server = DemoServer(options.port, market, options)
+        server = DemoServer(options.port, market, options, tls)
     except OSError as error:
         log(f"demoquoteserver: cannot listen on 127.0.0.1:{options.port}: {error}")
         return 1
     port = server.server_address[1]
     print(port, flush=True)
-    log(f"demoquoteserver: DEMO FEED (made-up prices, not market data) on http://127.0.0.1:{port}/ "
+    scheme = "https" if tls else "http"
+    log(f"demoquoteserver: DEMO FEED (made-up prices, not market data) on {scheme}://127.0.0.1:{port}/ "
         f"with {sum(len(c) for c in indices.values())} quotes from {options.data}")
 
     def stop(*_):
@@ -469,6 +585,8 @@ def main(argv=None):
     finally:
         server.stopping.set()
         server.server_close()
+        if keys:
+            keys.cleanup()
     return 0
 
 
