@@ -9,6 +9,7 @@
 #include "app/lightbulbs.h"
 #include "app/messages.h"
 #include "app/settingsstore.h"
+#include "app/weblink.h"
 #include "core/errors.h"
 #include "core/numbertext.h"
 #include "core/programfiles.h"
@@ -148,6 +149,7 @@ TForm1::TForm1(StartOptions options, QWidget *parent)
     buildPages();
     layout->addWidget(PageControl1, 1);
     setCentralWidget(central);
+    webLink = new WebLink(Kurs, &Grid, Chart2, Label2, this);
 
     Messages::guarded([this] { FormCreate(); });
 }
@@ -780,6 +782,24 @@ void TForm1::readServerSettings(const SettingsStore &settings)
     };
     m_kursserver = text(QStringLiteral("Kursserver"));
     m_updateserver = text(QStringLiteral("Updateserver"));
+
+    // The web link's port: 0 or a value that is no port switches it off, a mistyped one means the default.
+    // A port that another program holds leaves the program without the web link, silently.
+    qint32 port = WebLink::defaultPort;
+    try {
+        if (settings.valueExists(QStringLiteral("Webport")))
+            port = settings.readInteger(QStringLiteral("Webport"));
+    } catch (const SettingsTypeError &) {
+    }
+    if (port > 0 && port <= 65535)
+        webLink->start(quint16(port));
+    else
+        webLink->stop();
+}
+
+void TForm1::setQuoteAges(const QuoteAges &ages)
+{
+    webLink->setQuoteAges(ages);
 }
 
 void TForm1::Edit2Change()

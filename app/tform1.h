@@ -24,6 +24,7 @@ class HistoryChart;
 class SettingsStore;
 class THttpClient;
 class LiveLink;
+class WebLink;
 class QAction;
 class QButtonGroup;
 class QComboBox;
@@ -82,6 +83,8 @@ public:
     NorvataTable Table1;
     PriceRefresh Refresh;
     LiveLink *Kurs = nullptr;
+    // The live item over HTTP on 127.0.0.1, on the port of the setting "Webport".
+    WebLink *webLink = nullptr;
     THttpClient *HttpClient1 = nullptr;
     // The index file update while it runs, and the last one after.
     std::unique_ptr<IndexFileUpdate> Update;
@@ -206,6 +209,7 @@ public:
     QString datenverzeichnis() const override { return Datenverzeichnis; }
     QByteArray fetchQuotePage() override;
     void aktualisieren() override { Calculation.aktualisieren(); }
+    void setQuoteAges(const QuoteAges &ages) override;
 
     // UpdateWindow
     QString programDirectory() const override { return Programmverzeichnis; }
