@@ -242,10 +242,19 @@ void WebLinkServer::sendEvent(const QByteArray &data)
     const QString topic = m_content.topic();
     const QByteArray event = "data: " + data + "\n\n";
     QList<QTcpSocket *> streams;
+    QList<QTcpSocket *> formerTopic;
     for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
-        if (it->eventStream && !it->closing && it->streamTopic.compare(topic, Qt::CaseInsensitive) == 0)
+        if (!it->eventStream || it->closing)
+            continue;
+        if (it->streamTopic.compare(topic, Qt::CaseInsensitive) == 0)
             streams.append(it.key());
+        else
+            formerTopic.append(it.key());
     }
+    // A stream opened under an earlier caption gets no more events: it is ended, so that its client can
+    // find the index shown now.
+    for (QTcpSocket *socket : formerTopic)
+        closeAfterWriting(socket);
     for (QTcpSocket *socket : streams) {
         socket->write(event);
         if (!dropWhenBacklogged(socket))

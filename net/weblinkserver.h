@@ -43,7 +43,8 @@ public:
     quint16 port() const;
     QString errorText() const { return m_errorText; }
 
-    // Sends `data` (one line) as one server-sent event to every stream opened on the current topic.
+    // Sends `data` (one line) as one server-sent event to every stream opened on the current topic; streams
+    // opened on an earlier topic are ended.
     void sendEvent(const QByteArray &data);
 
     int connectionCount() const { return int(m_connections.size()); }
