@@ -90,6 +90,8 @@ void WebLinkServer::accept()
             socket->disconnectFromHost();
             continue;
         }
+        // Answers are written whole: no waiting for more to fill a segment (Nagle).
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_connections.insert(socket, Connection());
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] { forget(socket); });
