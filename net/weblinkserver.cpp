@@ -4,6 +4,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace {
 
@@ -23,7 +24,31 @@ constexpr const char commonFields[] = "Cache-Control: no-store\r\n"
 
 } // namespace
 
-WebLinkServer::WebLinkServer(Content content, QObject *parent) : QObject(parent), m_content(std::move(content)) {}
+WebLinkServer::WebLinkServer(Content content, QObject *parent)
+    : QObject(parent), m_content(std::move(content)), m_idleCheck(new QTimer(this))
+{
+    m_clock.start();
+    connect(m_idleCheck, &QTimer::timeout, this, &WebLinkServer::closeIdleConnections);
+    setIdleTimeout(m_idleTimeout);
+}
+
+void WebLinkServer::setIdleTimeout(int milliseconds)
+{
+    m_idleTimeout = milliseconds;
+    m_idleCheck->start(std::max(10, milliseconds / 4));
+}
+
+void WebLinkServer::closeIdleConnections()
+{
+    const qint64 now = m_clock.elapsed();
+    QList<QTcpSocket *> idle;
+    for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
+        if (!it->eventStream && !it->closing && now - it->lastActivity > m_idleTimeout)
+            idle.append(it.key());
+    }
+    for (QTcpSocket *socket : idle)
+        closeAfterWriting(socket);
+}
 
 WebLinkServer::~WebLinkServer()
 {
@@ -92,7 +117,9 @@ void WebLinkServer::accept()
         }
         // Answers are written whole: no waiting for more to fill a segment (Nagle).
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        m_connections.insert(socket, Connection());
+        Connection connection;
+        connection.lastActivity = m_clock.elapsed();
+        m_connections.insert(socket, connection);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] { forget(socket); });
         connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] {
@@ -119,6 +146,7 @@ void WebLinkServer::readFrom(QTcpSocket *socket)
         return;
     }
     connection->received += socket->readAll();
+    connection->lastActivity = m_clock.elapsed();
 
     // Answers every whole request that arrived, in order (pipelining).
     while (true) {
@@ -191,9 +219,11 @@ void WebLinkServer::answer(QTcpSocket *socket, int status, const QByteArray &con
     message += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
     if (withBody)
         message += body;
-    socket->write(message);
+    // The backlog counts what the client left unread before this answer: an answer larger than the bound
+    // (the JSON view of a long day) is still sent whole.
     if (dropWhenBacklogged(socket))
         return;
+    socket->write(message);
     socket->flush();
     if (!keepAlive)
         closeAfterWriting(socket);
@@ -258,8 +288,9 @@ void WebLinkServer::sendEvent(const QByteArray &data)
     for (QTcpSocket *socket : formerTopic)
         closeAfterWriting(socket);
     for (QTcpSocket *socket : streams) {
+        if (dropWhenBacklogged(socket))
+            continue;
         socket->write(event);
-        if (!dropWhenBacklogged(socket))
-            socket->flush();
+        socket->flush();
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -8,14 +9,18 @@
 
 class QTcpServer;
 class QTcpSocket;
+class QTimer;
 
 // The web link's HTTP server on 127.0.0.1: answers GET and HEAD for the live item, its JSON view and the
 // dashboard, and keeps the event streams open to send them an event each time the item is set.
 //
 // It runs on the window's thread and never waits for a client: answers are handed to the socket and
 // written as the client reads. A client that lets more than maxBacklog() bytes pile up (an event stream
-// that it does not read, requests it sends without reading the answers) is dropped. At most
-// maxConnections clients are served at a time; one more is answered 503 and closed. No files, no CORS.
+// that it does not read, requests it sends without reading the answers) is dropped before the next
+// message to it. At most
+// maxConnections clients are served at a time; one more is answered 503 and closed. A connection other than an
+// event stream that sends nothing for idleTimeout() ms is closed, so that silent clients cannot hold all the
+// places. No files, no CORS.
 class WebLinkServer : public QObject
 {
     Q_OBJECT
@@ -51,6 +56,8 @@ public:
     int eventStreamCount() const;
     qint64 maxBacklog() const { return m_maxBacklog; }
     void setMaxBacklog(qint64 bytes) { m_maxBacklog = bytes; }
+    int idleTimeout() const { return m_idleTimeout; }
+    void setIdleTimeout(int milliseconds);
 
 signals:
     // A client was dropped because it did not read what it was sent.
@@ -61,6 +68,7 @@ private:
     {
         QByteArray received;
         QString streamTopic; // set once the connection is an event stream
+        qint64 lastActivity = 0; // on m_clock, ms
         bool eventStream = false;
         bool closing = false;
     };
@@ -74,10 +82,14 @@ private:
     // Drops the client when its unread output exceeds the backlog; true when it was dropped.
     bool dropWhenBacklogged(QTcpSocket *socket);
     void forget(QTcpSocket *socket);
+    void closeIdleConnections();
 
     Content m_content;
     QTcpServer *m_server = nullptr;
     QHash<QTcpSocket *, Connection> m_connections;
     QString m_errorText;
     qint64 m_maxBacklog = 64 * 1024;
+    int m_idleTimeout = 30000;
+    QTimer *m_idleCheck = nullptr;
+    QElapsedTimer m_clock;
 };

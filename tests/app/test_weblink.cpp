@@ -1,3 +1,4 @@
+#include "app/historychart.h"
 #include "app/livelink.h"
 #include "app/weblink.h"
 #include "net/weblinkserver.h"
@@ -191,6 +192,9 @@ private slots:
         const QDateTime quoted = QDateTime::currentDateTime().addSecs(-90);
         m_form->setQuoteAges({{quoted, false}, {QDateTime(), true}});
         m_form->Grid.setCell(IndexTable::Kurswert, 1, QStringLiteral("13"));
+        // A long day before this calculation: its JSON view is larger than any backlog bound.
+        for (int i = 0; i < 20000; ++i)
+            m_form->Chart2->addPoint(HistorySeries::Index, QDateTime::currentDateTime().addSecs(i - 20000), 10000 + i);
         m_form->Calculation.aktualisieren();
 
         const QJsonObject json = QJsonDocument::fromJson(get(m_port, "/DAX.json").body).object();
@@ -201,8 +205,8 @@ private slots:
         QVERIFY(QDateTime::fromString(json.value("time").toString(), Qt::ISODateWithMs).secsTo(
                     QDateTime::currentDateTime()) < 60);
         QCOMPARE(json.value("staleCount").toInt(), 1);
-        QCOMPARE(json.value("history").toArray().size(), 1);
-        QCOMPARE(json.value("history").toArray().at(0).toArray().at(1).toDouble(), 10642.22);
+        QCOMPARE(json.value("history").toArray().size(), 20001);
+        QCOMPARE(json.value("history").toArray().last().toArray().at(1).toDouble(), 10642.22);
 
         const QJsonArray components = json.value("components").toArray();
         QCOMPARE(components.size(), 2);
@@ -273,6 +277,13 @@ private slots:
         clients.pop_back();
         QTRY_COMPARE(server()->connectionCount(), WebLinkServer::maxConnections - 1);
         QCOMPARE(get(m_port, "/DAX").status, 200);
+
+        // Clients that stay silent give their places back; an event stream stays.
+        EventFollower follower(m_port);
+        QTRY_COMPARE(server()->eventStreamCount(), 1);
+        server()->setIdleTimeout(200);
+        QTRY_COMPARE(server()->connectionCount(), 1);
+        QCOMPARE(server()->eventStreamCount(), 1);
     }
 
     void aClientThatNeverReadsIsDroppedWithoutSlowingTheRefresh()
