@@ -1,6 +1,6 @@
 #include "app/livelink.h"
 #include "app/settingsstore.h"
-#include "app/tform1.h"
+#include "app/mainwindow.h"
 #include "app/zalventoapplication.h"
 
 int zalventoMain(int argc, char **argv)
@@ -12,9 +12,9 @@ int zalventoMain(int argc, char **argv)
     options.arguments = QCoreApplication::arguments().mid(1);
     options.settingsPath = SettingsStore::defaultFilePath();
     options.serviceName = LiveLink::serviceNameFor(options.executablePath);
-    TForm1 Form1(options);
+    MainWindow window(options);
     if (application.terminationRequested())
         return 0;
-    Form1.show();
+    window.show();
     return application.exec();
 }

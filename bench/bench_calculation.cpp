@@ -1,4 +1,4 @@
-// `aktualisieren` on a 40-component table without widgets. Goal: at most 20 us median.
+// The calculation on a 40-component table without widgets. Goal: at most 20 us median.
 #include "core/indexcalculation.h"
 #include "core/indexdefinition.h"
 #include "core/indexpublication.h"
@@ -26,7 +26,7 @@ struct Window : IndexWindow
     void showMessage(const QString &) override { std::abort(); }
 };
 
-void aktualisieren(benchmark::State &state)
+void calculate(benchmark::State &state)
 {
     const bool withQuotes = state.range(0) != 0;
     Window window;
@@ -49,10 +49,10 @@ void aktualisieren(benchmark::State &state)
         // A changed price each time, so that the value changes and every step runs.
         window.cells.setCell(IndexTable::Kurswert, 1,
                              (++tick % 2) ? QStringLiteral("27,31") : QStringLiteral("27,32"));
-        calculation.aktualisieren();
+        calculation.calculate();
     }
 }
-BENCHMARK(aktualisieren)
+BENCHMARK(calculate)
     ->Arg(0)
     ->Arg(1)
     ->Unit(benchmark::kMicrosecond)

@@ -11,7 +11,7 @@
 
 #include "app/livelink.h"
 #include "app/messages.h"
-#include "app/tform1.h"
+#include "app/mainwindow.h"
 #include "app/weblink.h"
 #include "net/weblinkserver.h"
 #include "tests/net/localnginx.h"
@@ -105,13 +105,13 @@ int main(int argc, char **argv)
                                   "\"Webport\"=dword:%1\r\n").arg(port, 8, 16, QLatin1Char('0')).toUtf8());
     settings.close();
 
-    TForm1 form(StartOptions{folder.filePath(QStringLiteral("bin/zalvento")), {}, settings.fileName()});
+    MainWindow form(StartOptions{folder.filePath(QStringLiteral("bin/zalvento")), {}, settings.fileName()});
     form.show();
     if (!QTest::qWaitForWindowExposed(&form) || !form.webLink->server()) {
         std::fprintf(stderr, "the window or its web link did not start\n");
         return 1;
     }
-    const QByteArray item = form.Kurs->itemText().toUtf8();
+    const QByteArray item = form.liveLink->itemText().toUtf8();
 
     LocalNginx nginx;
     QString error;

@@ -12,7 +12,7 @@
 
 #include "app/historychart.h"
 #include "app/messages.h"
-#include "app/tform1.h"
+#include "app/mainwindow.h"
 #include "tests/net/localnginx.h"
 
 #include <QApplication>
@@ -32,7 +32,7 @@ namespace {
 const QString pagePath = QStringLiteral("L-S-DAX-R.84.0.html");
 
 LocalNginx *nginx = nullptr;
-TForm1 *form = nullptr;
+MainWindow *form = nullptr;
 QByteArray pages[2];
 int pageTurn = 0;
 QString xmlPath;
@@ -56,9 +56,9 @@ double secondsSince(std::chrono::steady_clock::time_point start)
 
 // One refresh, and what it left for the event loop (the bar chart's drawing, the window's painting): the
 // timed work is all the work of the refresh.
-bool refresh(TForm1 *window = form)
+bool refresh(MainWindow *window = form)
 {
-    window->Button2Click();
+    window->refreshPrices();
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
     return window->statusText() == QLatin1String("Kurse aktualisiert");
@@ -199,11 +199,11 @@ int main(int argc, char **argv)
     Messages::setSink([&messages](Messages::Kind, const QString &text) { messages << text; });
     const StartOptions options{
         folder.filePath(QStringLiteral("bin/zalvento")), {}, folder.filePath(QStringLiteral("Norvata.reg"))};
-    TForm1 window(options);
+    MainWindow window(options);
     window.show();
     form = &window;
     // The same refresh in a window that is not shown: what painting takes of it.
-    TForm1 unshown(options);
+    MainWindow unshown(options);
     xmlPath = folder.filePath(QStringLiteral("DAX_k.xml"));
     if (!refresh() || !refresh(&unshown) || !QFileInfo::exists(xmlPath)) {
         std::fprintf(stderr, "bench_webrefresh: the first refresh failed (%s)\n",
@@ -224,7 +224,7 @@ int main(int argc, char **argv)
     std::vector<double> unshownMs;
     std::vector<double> curlMs;
     std::vector<double> curlTotalMs;
-    const int historyBefore = window.Chart2->pointCount(HistorySeries::Index);
+    const int historyBefore = window.historyChart->pointCount(HistorySeries::Index);
     for (int round = 0; round < rounds; ++round) {
         turnPage();
         auto start = std::chrono::steady_clock::now();
@@ -261,7 +261,7 @@ int main(int argc, char **argv)
                 rounds, static_cast<long long>(pages[0].size()), refreshMedian, curlMedian,
                 refreshMedian / curlMedian, median(curlTotalMs), refreshMedian / median(curlTotalMs),
                 median(unshownMs), median(unshownMs) / curlMedian,
-                window.Chart2->pointCount(HistorySeries::Index) - historyBefore,
+                window.historyChart->pointCount(HistorySeries::Index) - historyBefore,
                 static_cast<long long>(messages.size()));
     Messages::setSink({});
     return 0;

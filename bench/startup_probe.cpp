@@ -2,7 +2,7 @@
 // Each prints the milliseconds from the moment its launcher took (ZALVENTO_LAUNCHED_NS, CLOCK_MONOTONIC)
 // to the moment its window was first painted, then ends. bench/startup.sh runs both in turns.
 #include "app/settingsstore.h"
-#include "app/tform1.h"
+#include "app/mainwindow.h"
 #include "app/zalventoapplication.h"
 
 #include <QEvent>
@@ -64,9 +64,9 @@ int main(int argc, char **argv)
     StartOptions options;
     options.executablePath = qEnvironmentVariable("ZALVENTO_PROGRAM_PATH");
     options.settingsPath = SettingsStore::defaultFilePath();
-    TForm1 form(options);
+    MainWindow form(options);
     FirstPaint probe;
-    form.Label2->installEventFilter(&probe);
+    form.valueLabel->installEventFilter(&probe);
     form.show();
     return application.exec();
 }

@@ -27,7 +27,7 @@ IndexCalculation::IndexCalculation(IndexWindow &window, IndexDefinition &definit
 {
 }
 
-void IndexCalculation::aktualisieren()
+void IndexCalculation::calculate()
 {
     IndexTable &table = m_window.table();
     const QChar separator = m_definition.decimalSeparator();

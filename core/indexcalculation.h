@@ -4,7 +4,7 @@ class IndexDefinition;
 class IndexPublication;
 class IndexWindow;
 
-// The calculation `aktualisieren`: the index value from the index table, sum of Kurswert x Fi, x 1000,
+// The calculation: the index value from the index table, sum of Kurswert x Fi, x 1000,
 // / Referenzkurs, rounded to cents; the weights in column 4; and, with the columns "BID" and "ASK",
 // the index on bid, ask and middle prices for the history. It hands its results to the publication
 // at fixed points and reports a failure in one of three message boxes:
@@ -14,7 +14,7 @@ class IndexCalculation
 public:
     IndexCalculation(IndexWindow &window, IndexDefinition &definition, IndexPublication &publication);
 
-    void aktualisieren();
+    void calculate();
 
     // Sum of the component products of the latest calculation: the divisor of the weights. It
     // survives from one calculation to the next.

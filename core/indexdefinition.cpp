@@ -24,7 +24,7 @@ IndexDefinition::IndexDefinition(IndexWindow &window, QChar decimalSeparator)
 {
 }
 
-void IndexDefinition::Indexdatei_laden(const QString &path)
+void IndexDefinition::load(const QString &path)
 {
     IndexTable &table = m_window.table();
     for (int column = 0; column < storedColumns; ++column)
@@ -56,7 +56,7 @@ void IndexDefinition::Indexdatei_laden(const QString &path)
     table.setColumns(storedColumns);
 }
 
-void IndexDefinition::Indexdatei_speichern(const QString &path) const
+void IndexDefinition::save(const QString &path) const
 {
     const IndexTable &table = m_window.table();
     QStringList values;
@@ -69,13 +69,13 @@ void IndexDefinition::Indexdatei_speichern(const QString &path) const
     ProgramFiles::writeAtomically(path, IndexFile::compose(values));
 }
 
-void IndexDefinition::Edit2Change(const QString &text)
+void IndexDefinition::referenzkursEdited(const QString &text)
 {
     if (const auto value = NumberText::tryParseInteger(text))
         Referenzkurs = *value;
 }
 
-void IndexDefinition::Edit3Change(const QString &text)
+void IndexDefinition::indexFirmaEdited(const QString &text)
 {
     if (const auto value = NumberText::tryParseInteger(text))
         IndexFirma = *value;

@@ -21,15 +21,15 @@ public:
     // the column count to 7. A missing file keeps what the window holds. A line 1 that is no number
     // or a line 2 that is no integer throws ConversionError; `IndexFirma` is then 0 and the rows are
     // unchanged.
-    void Indexdatei_laden(const QString &path);
+    void load(const QString &path);
 
     // Writes "Referenzkurs" and "NV Index" as the boxes show them, then columns 0 to 6 of every
     // component row, replacing the file at `path` atomically. Throws FileError when it cannot.
-    void Indexdatei_speichern(const QString &path) const;
+    void save(const QString &path) const;
 
     // The boxes' change handlers: a 32-bit integer text becomes the value; any other text leaves it.
-    void Edit2Change(const QString &text);
-    void Edit3Change(const QString &text);
+    void referenzkursEdited(const QString &text);
+    void indexFirmaEdited(const QString &text);
 
 private:
     IndexWindow &m_window;

@@ -4,7 +4,7 @@
 #include <QList>
 #include <QStringList>
 
-// The index table (the grid "StringGrid1"): text cells addressed by column and row, row 0 the header.
+// The index table (the grid of the page "Übersicht"): text cells addressed by column and row, row 0 the header.
 // Columns: 0 "Name", 1 "WKN", 2 "Kurswert", 3 "Fi", 4 "Wichtung in %", 5 "NV", 6 "NV_Ask", and after a
 // price refresh 7 "BID" and 8 "ASK".
 //

@@ -4,7 +4,7 @@
 
 class IndexTable;
 
-// Background of the value label "Label2": red when the index fell, green when it rose, the button
+// Background of the value label: red when the index fell, green when it rose, the button
 // face when it did not change.
 enum class ValueColour { ButtonFace, Red, Green };
 
@@ -17,16 +17,16 @@ public:
 
     virtual IndexTable &table() = 0;
 
-    // Texts of "Referenzkurs" (Edit2) and "NV Index" (Edit3). Setting one runs its change handler.
+    // Texts of "Referenzkurs" and "NV Index". Setting one runs its change handler.
     virtual QString referenzkursText() const = 0;
     virtual void setReferenzkursText(const QString &text) = 0;
     virtual QString indexFirmaText() const = 0;
     virtual void setIndexFirmaText(const QString &text) = 0;
 
-    // "Werte-Anzahl:" (Edit1 and UpDown1).
+    // "Werte-Anzahl:".
     virtual void setComponentCount(int count) = 0;
 
-    // The value label "Label2".
+    // The value label.
     virtual QString valueText() const = 0;
     virtual void setValueText(const QString &text) = 0;
     virtual void setValueColour(ValueColour colour) = 0;

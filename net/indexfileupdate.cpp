@@ -73,7 +73,7 @@ IndexFileUpdate::IndexFileUpdate(THttpClient &client, UpdateWindow &window, QStr
 {
 }
 
-void IndexFileUpdate::IndexDateien1Click()
+void IndexFileUpdate::run()
 {
     if (m_running)
         throw ZalventoError(QStringLiteral("Die Aktualisierung der Index-Dateien läuft bereits"));

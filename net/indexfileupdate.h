@@ -14,7 +14,7 @@ public:
     virtual QString programDirectory() const = 0;
     // The status bar's only panel.
     virtual void setStatusText(const QString &text) = 0;
-    // The start-up sequence `FormCreate`, which reloads the chosen index and "Info.txt".
+    // The start-up sequence, which reloads the chosen index and "Info.txt".
     virtual void runStartUp() = 0;
 };
 
@@ -42,7 +42,7 @@ public:
     // request (both before anything is touched), FileError when a file cannot be created or replaced,
     // ZalventoError "Die Datei %1 wurde nicht vollständig übertragen" for an incomplete download, any
     // EHttpException of Get, and the errors of the start-up sequence.
-    void IndexDateien1Click();
+    void run();
 
     // A download runs (from the first request to the end of the reload): the window refuses a web
     // refresh and a second update meanwhile.

@@ -12,13 +12,13 @@ namespace {
 const QString firmaTable = QStringLiteral("firma.db");
 const QString firmaField = QStringLiteral("Firma");
 
-void lookUp(NorvataTable &table, const QString &datenverzeichnis, const QString &indexName,
+void lookUp(NorvataTable &table, const QString &dataFolder, const QString &indexName,
             IndexWindow &window, IndexDefinition &definition)
 {
     IndexTable &grid = window.table();
     const int rows = grid.rows();
 
-    table.open(datenverzeichnis, firmaTable, QStringLiteral("IWKN"));
+    table.open(dataFolder, firmaTable, QStringLiteral("IWKN"));
     for (int row = 1; row < rows; ++row) // bid pass
         grid.setCell(IndexTable::NV, row,
                      table.findKey(grid.cell(IndexTable::WKN, row) + QStringLiteral("_Bid"))
@@ -38,14 +38,14 @@ void lookUp(NorvataTable &table, const QString &datenverzeichnis, const QString 
     }
     table.close();
 
-    table.open(datenverzeichnis, firmaTable, QStringLiteral("IISIN"));
+    table.open(dataFolder, firmaTable, QStringLiteral("IISIN"));
     for (int row = 1; row < rows; ++row) // ISIN pass
         if (grid.cell(IndexTable::WKN, row) == QLatin1String("0") &&
             table.findKey(grid.cell(IndexTable::NV_Ask, row)))
             grid.setCell(IndexTable::WKN, row, table.fieldText(firmaField));
     table.close();
 
-    table.open(datenverzeichnis, firmaTable, QStringLiteral("Ifirma"));
+    table.open(dataFolder, firmaTable, QStringLiteral("Ifirma"));
     if (table.findKey(indexName))
         window.setIndexFirmaText(table.fieldText(firmaField));
     definition.IndexFirma = NumberText::parseInteger(window.indexFirmaText());
@@ -54,11 +54,11 @@ void lookUp(NorvataTable &table, const QString &datenverzeichnis, const QString 
 
 } // namespace
 
-void NVIDauslesen(NorvataTable &table, const QString &datenverzeichnis, const QString &indexName,
+void lookUpNorvataIds(NorvataTable &table, const QString &dataFolder, const QString &indexName,
                   IndexWindow &window, IndexDefinition &definition)
 {
     try {
-        lookUp(table, datenverzeichnis, indexName, window, definition);
+        lookUp(table, dataFolder, indexName, window, definition);
     } catch (const ZalventoError &) {
         table.close(); // silent by design: what was filled in so far stays
     }

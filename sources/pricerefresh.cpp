@@ -91,7 +91,7 @@ Highlight PriceRefresh::highlightFor(const QString &current, const QString &next
     return Highlight::None;
 }
 
-bool PriceRefresh::Button2Click()
+bool PriceRefresh::run()
 {
     if (m_running)
         return false;
@@ -111,7 +111,7 @@ bool PriceRefresh::Button2Click()
             webSource();
         if (m_table.isOpen())
             m_table.close();
-        m_window.aktualisieren();
+        m_window.calculate();
         m_window.setStatusText(QStringLiteral("Kurse aktualisiert"));
     } catch (...) {
         if (m_table.isOpen())
@@ -132,7 +132,7 @@ void PriceRefresh::addQuoteColumns()
 
 void PriceRefresh::norvataSource()
 {
-    m_table.open(m_window.datenverzeichnis(), intradayTable, QString());
+    m_table.open(m_window.dataFolder(), intradayTable, QString());
     addQuoteColumns();
     IndexTable &cells = m_window.table();
     for (int row = 1; row < cells.rows(); ++row) {
@@ -162,7 +162,7 @@ void PriceRefresh::webSource()
 {
     const bool transfer = m_window.transferEnabled();
     if (transfer)
-        m_table.open(m_window.datenverzeichnis(), intradayTable, QString());
+        m_table.open(m_window.dataFolder(), intradayTable, QString());
     const QByteArray page = m_window.fetchQuotePage();
     addQuoteColumns();
     IndexTable &cells = m_window.table();
@@ -203,7 +203,7 @@ void PriceRefresh::transferPrice(qint32 id, double price)
         // use of the table object ran while the page was fetched; one lost record must not cost the
         // rest of this refresh theirs.
         if (!m_table.isOpen())
-            m_table.open(m_window.datenverzeichnis(), intradayTable, QString());
+            m_table.open(m_window.dataFolder(), intradayTable, QString());
         m_table.appendRecord(id, price, m_window.now());
     } catch (...) {
         // A record that cannot be handed on to Norvata does not stop the refresh.

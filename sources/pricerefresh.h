@@ -35,7 +35,7 @@ public:
     virtual bool norvataSourceSelected() const = 0;
     // `NorvataVerfuegbar` and "Internet-Aktienkurse übertragen" checked.
     virtual bool transferEnabled() const = 0;
-    virtual QString datenverzeichnis() const = 0;
+    virtual QString dataFolder() const = 0;
 
     // The quote page fetch of the current index: sets "Loading", fetches, sets "Received <n> bytes".
     // Throws when the fetch fails (a status of 400 or more included).
@@ -44,11 +44,11 @@ public:
     // The quote age of every component after a refresh, in row order (element 0 is row 1).
     virtual void setQuoteAges(const QuoteAges &) {}
 
-    virtual void aktualisieren() = 0;
+    virtual void calculate() = 0;
     virtual QDateTime now() const { return QDateTime::currentDateTime(); }
 };
 
-// The price refresh `Button2Click`: fills columns 2 "Kurswert", 7 "BID" and 8 "ASK" of every component
+// The price refresh ("Kurswerte aktualisieren"): fills columns 2 "Kurswert", 7 "BID" and 8 "ASK" of every component
 // from Norvata's newest intraday prices or from the quote page, optionally hands web prices on to
 // "Intraday.db", then runs the calculation. Its status texts: "Kurse aktualisiert" or
 // "Fehler beim Kursaktualisieren".
@@ -59,7 +59,7 @@ public:
 
     // Runs one refresh to its end; a refresh asked for while one runs (from a click or a tick handled
     // while the web source waits for its page) returns at once and reports false.
-    bool Button2Click();
+    bool run();
     bool running() const { return m_running; }
 
     // The order of two texts by character code, a text that begins the other being the smaller.

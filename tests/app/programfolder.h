@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/messages.h"
-#include "app/tform1.h"
+#include "app/mainwindow.h"
 
 #include <QDir>
 #include <QFile>

@@ -113,10 +113,10 @@ private:
 };
 
 // The window, counting the refreshes by the status text that ends each of them.
-class SoakWindow : public TForm1
+class SoakWindow : public MainWindow
 {
 public:
-    using TForm1::TForm1;
+    using MainWindow::MainWindow;
 
     std::function<void(bool succeeded)> refreshEnded;
     // The size of the page that the refresh received; -1 when the fetch did not get that far.
@@ -124,7 +124,7 @@ public:
 
     void setStatusText(const QString &text) override
     {
-        TForm1::setStatusText(text);
+        MainWindow::setStatusText(text);
         static const QRegularExpression receivedText(QStringLiteral("^Received (\\d+) bytes$"));
         if (text == QLatin1String("Loading")) {
             received = -1;
@@ -144,7 +144,7 @@ public:
         int points = 0;
         for (HistorySeries series : {HistorySeries::Index, HistorySeries::IndexAsk, HistorySeries::IndexBid,
                                      HistorySeries::IndexMittel})
-            points += Chart2->pointCount(series);
+            points += historyChart->pointCount(series);
         return points;
     }
 };
@@ -176,11 +176,11 @@ private slots:
         // Shown, as in use: the highlighted cells and the charts are painted too.
         form.show();
         QCOMPARE(form.sourceIndex(), 1);
-        QVERIFY(form.Grid.rows() > 30);
+        QVERIFY(form.indexTable.rows() > 30);
         // A slow answer is abandoned after a little over half a second rather than dripping for a whole
         // second: that also runs the client's time-outs, and keeps slow answers from ruling the run.
-        form.HttpClient1->Timeout = 600;
-        form.HttpClient1->IdleTimeout = 300;
+        form.httpClient->Timeout = 600;
+        form.httpClient->IdleTimeout = 300;
 
         int successes = 0;
         int failures = 0;
@@ -251,19 +251,19 @@ private slots:
             }
             if (done >= refreshesWanted) {
                 // Off at once: the tick that the refresh's end is about to arm must not start another.
-                form.SpeedButton2Click();
+                form.switchAutomaticOff();
                 loop.quit();
             }
         };
 
-        form.SpeedButton1Click();
+        form.switchAutomaticOn();
         stallGuard.start();
         loop.exec();
         form.refreshEnded = {};
         stallGuard.stop();
         // The last refresh returns to its tick once this loop is left; it must leave the mode off.
-        QTRY_VERIFY(!form.Refresh.running());
-        QVERIFY(!form.Timer1->isActive());
+        QTRY_VERIFY(!form.priceRefresh.running());
+        QVERIFY(!form.automaticTimer->isActive());
 
         const long rssAtEnd = residentKb();
         const int historyAtEnd = form.historyPoints();

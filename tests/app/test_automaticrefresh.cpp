@@ -13,10 +13,10 @@ constexpr int refreshPause = 300; // stands for the 5000 ms between refreshes
 
 // The window with a quote page fetch that the test scripts: it counts the refreshes and may run a step
 // while the refresh "waits for its page".
-class Window : public TForm1
+class Window : public MainWindow
 {
 public:
-    using TForm1::TForm1;
+    using MainWindow::MainWindow;
 
     int fetches = 0;
     std::function<void()> duringFetch;
@@ -52,18 +52,18 @@ private slots:
         folder.writeDefinition();
         folder.writeInfo();
         Window form(quickOptions(folder));
-        QCOMPARE(form.Timer1->interval(), 100);
-        QVERIFY(!form.Timer1->isActive());
-        form.SpeedButton1Click();
-        QVERIFY(form.SpeedButton1->isHidden());
-        QVERIFY(!form.SpeedButton2->isHidden());
-        QVERIFY(form.Timer1->isActive());
-        QCOMPARE(form.Timer1->interval(), 100);
+        QCOMPARE(form.automaticTimer->interval(), 100);
+        QVERIFY(!form.automaticTimer->isActive());
+        form.switchAutomaticOn();
+        QVERIFY(form.automaticOnButton->isHidden());
+        QVERIFY(!form.automaticOffButton->isHidden());
+        QVERIFY(form.automaticTimer->isActive());
+        QCOMPARE(form.automaticTimer->interval(), 100);
         QTRY_COMPARE(form.fetches, 1);
         // A failed refresh does not end the mode: the next follows the refreshPause after it.
         QCOMPARE(form.statusText(), QStringLiteral("Fehler beim Kursaktualisieren"));
-        QCOMPARE(form.Timer1->interval(), refreshPause);
-        QVERIFY(form.Timer1->isActive());
+        QCOMPARE(form.automaticTimer->interval(), refreshPause);
+        QVERIFY(form.automaticTimer->isActive());
         QTRY_COMPARE_WITH_TIMEOUT(form.fetches, 3, 5000);
     }
 
@@ -73,13 +73,13 @@ private slots:
         folder.writeDefinition();
         folder.writeInfo();
         Window form(quickOptions(folder));
-        form.SpeedButton1Click();
+        form.switchAutomaticOn();
         QTRY_COMPARE(form.fetches, 1);
-        form.SpeedButton2Click();
-        QVERIFY(!form.Timer1->isActive());
-        QCOMPARE(form.Timer1->interval(), refreshPause);
-        form.SpeedButton1Click();
-        QCOMPARE(form.Timer1->interval(), refreshPause);
+        form.switchAutomaticOff();
+        QVERIFY(!form.automaticTimer->isActive());
+        QCOMPARE(form.automaticTimer->interval(), refreshPause);
+        form.switchAutomaticOn();
+        QCOMPARE(form.automaticTimer->interval(), refreshPause);
         QTRY_COMPARE_WITH_TIMEOUT(form.fetches, 2, 5000);
     }
 
@@ -89,15 +89,15 @@ private slots:
         folder.writeDefinition();
         folder.writeInfo();
         Window form(quickOptions(folder));
-        form.duringFetch = [&form] { form.SpeedButton2Click(); };
-        form.SpeedButton1Click();
+        form.duringFetch = [&form] { form.switchAutomaticOff(); };
+        form.switchAutomaticOn();
         QTRY_COMPARE(form.fetches, 1);
         QVERIFY(!form.automaticMode());
-        QVERIFY(!form.Timer1->isActive());
-        QCOMPARE(form.Timer1->interval(), 100);
+        QVERIFY(!form.automaticTimer->isActive());
+        QCOMPARE(form.automaticTimer->interval(), 100);
         QTest::qWait(2 * refreshPause);
         QCOMPARE(form.fetches, 1);
-        QVERIFY(form.Button2->isEnabled());
+        QVERIFY(form.refreshButton->isEnabled());
     }
 
     void aTickDuringARefreshIsSkipped()
@@ -108,14 +108,14 @@ private slots:
         Window form(quickOptions(folder));
         // Off and on again while the tick's refresh waits: a tick arrives while it still runs.
         form.duringFetch = [&form] {
-            form.SpeedButton2Click();
-            form.SpeedButton1Click();
+            form.switchAutomaticOff();
+            form.switchAutomaticOn();
             QTest::qWait(300);
         };
-        form.SpeedButton1Click();
+        form.switchAutomaticOn();
         QTRY_COMPARE(form.fetches, 1);
         QVERIFY(form.automaticMode());
-        QVERIFY(form.Timer1->isActive());
+        QVERIFY(form.automaticTimer->isActive());
         QTRY_COMPARE_WITH_TIMEOUT(form.fetches, 2, 5000);
     }
 
@@ -126,12 +126,12 @@ private slots:
         folder.writeInfo();
         Window form(quickOptions(folder));
         form.duringFetch = [&form] {
-            QVERIFY(!form.Button2->isEnabled());
-            form.Button2Click();
+            QVERIFY(!form.refreshButton->isEnabled());
+            form.refreshPrices();
         };
-        form.Button2Click();
+        form.refreshPrices();
         QCOMPARE(form.fetches, 1);
-        QVERIFY(form.Button2->isEnabled());
+        QVERIFY(form.refreshButton->isEnabled());
     }
 
     void indexChangeDuringARefreshWaitsForItsEnd()
@@ -142,12 +142,12 @@ private slots:
         folder.writeInfo();
         Window form(quickOptions(folder));
         form.duringFetch = [&form] {
-            form.ComboBox1->setEditText(QStringLiteral("MDax"));
+            form.indexChoice->setEditText(QStringLiteral("MDax"));
             QCOMPARE(form.windowTitle(), QStringLiteral("DAX")); // not reloaded under the refresh
         };
-        form.Button2Click();
+        form.refreshPrices();
         QCOMPARE(form.windowTitle(), QStringLiteral("MDAX"));
-        QCOMPARE(form.Definition.Referenzkurs, 7.0);
+        QCOMPARE(form.definition.Referenzkurs, 7.0);
     }
 
     void indexChangeWhileOn()
@@ -157,9 +157,9 @@ private slots:
         folder.writeDefinition(QStringLiteral("MDax.txt"), "7");
         folder.writeInfo();
         Window form(quickOptions(folder));
-        form.SpeedButton1Click();
+        form.switchAutomaticOn();
         QTRY_COMPARE(form.fetches, 1);
-        form.ComboBox1->setEditText(QStringLiteral("MDax"));
+        form.indexChoice->setEditText(QStringLiteral("MDax"));
         QVERIFY(form.automaticMode());
         QTRY_COMPARE_WITH_TIMEOUT(form.fetches, 2, 5000);
         QCOMPARE(form.windowTitle(), QStringLiteral("MDAX"));

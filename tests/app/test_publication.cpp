@@ -21,11 +21,11 @@ QString number(const char *text)
     return QString::fromLatin1(text).replace(QLatin1Char(','), QLocale::system().decimalPoint());
 }
 
-int historyPoints(TForm1 &form)
+int historyPoints(MainWindow &form)
 {
     int points = 0;
     for (int series = 0; series < HistoryChart::seriesCount; ++series)
-        points += form.Chart2->pointCount(HistorySeries(series));
+        points += form.historyChart->pointCount(HistorySeries(series));
     return points;
 }
 
@@ -57,15 +57,15 @@ private slots:
         ProgramFolder folder;
         folder.writeDefinition(QStringLiteral("TecDax.txt"));
         folder.writeInfo();
-        TForm1 form(folder.options());
-        form.ComboBox1->setEditText(QStringLiteral("TecDax"));
+        MainWindow form(folder.options());
+        form.indexChoice->setEditText(QStringLiteral("TecDax"));
         QCOMPARE(form.windowTitle(), QStringLiteral("TECDAX"));
-        QCOMPARE(form.Kurs->itemText(), number("10422,22"));
-        QCOMPARE(form.Kurs->topic(), QStringLiteral("TECDAX"));
+        QCOMPARE(form.liveLink->itemText(), number("10422,22"));
+        QCOMPARE(form.liveLink->topic(), QStringLiteral("TECDAX"));
         const QByteArray expected = "<Table ID=\"KURS\">\r\n" + number("10422,22").toLatin1() + "\r\n</Table>\r\n";
         QCOMPARE(folder.read(QStringLiteral("TECDAX_k.xml")), expected);
         QCOMPARE(historyPoints(form), 0);
-        QCOMPARE(form.Chart1->barCount(), 2);
+        QCOMPARE(form.distributionChart->barCount(), 2);
     }
 
     void unchangedValueRewritesTheFileButAddsNoPoint()
@@ -73,9 +73,9 @@ private slots:
         ProgramFolder folder;
         folder.writeDefinition();
         folder.writeInfo();
-        TForm1 form(folder.options());
+        MainWindow form(folder.options());
         QFile::remove(folder.path(QStringLiteral("DAX_k.xml")));
-        form.Button1Click();
+        form.calculate();
         QVERIFY(QFile::exists(folder.path(QStringLiteral("DAX_k.xml"))));
         QCOMPARE(historyPoints(form), 0);
     }
@@ -95,19 +95,19 @@ private slots:
         ProgramFolder folder;
         folder.writeDefinition();
         folder.writeInfo();
-        TForm1 form(folder.options());
+        MainWindow form(folder.options());
         if (quotes) {
-            form.Grid.setColumns(9);
+            form.indexTable.setColumns(9);
             for (int row = 1; row <= 2; ++row) {
-                form.Grid.setCell(IndexTable::BID, row, QStringLiteral("10"));
-                form.Grid.setCell(IndexTable::ASK, row, QStringLiteral("11"));
+                form.indexTable.setCell(IndexTable::BID, row, QStringLiteral("10"));
+                form.indexTable.setCell(IndexTable::ASK, row, QStringLiteral("11"));
             }
         }
-        form.Grid.setCell(IndexTable::Kurswert, 1, QStringLiteral("13"));
-        form.Button1Click();
+        form.indexTable.setCell(IndexTable::Kurswert, 1, QStringLiteral("13"));
+        form.calculate();
         QCOMPARE(historyPoints(form), points);
-        QCOMPARE(form.Chart2->pointCount(HistorySeries::Index), 1);
-        QCOMPARE(form.Chart2->point(HistorySeries::Index, 0).y(), 10642.22);
+        QCOMPARE(form.historyChart->pointCount(HistorySeries::Index), 1);
+        QCOMPARE(form.historyChart->point(HistorySeries::Index, 0).y(), 10642.22);
     }
 
     void indexRecord_data()
@@ -135,18 +135,18 @@ private slots:
         QFile::remove(folder.dataFolder() + QStringLiteral("Intraday.db"));
         NorvataLayout::createIntraday(folder.dataFolder() + QStringLiteral("Intraday.db"));
         folder.writeSettings({datenpath});
-        TForm1 form(folder.options());
-        QVERIFY(form.NorvataVerfuegbar);
-        form.Edit3->setText(indexFirma);
-        form.IndexKurseintragen1->setChecked(checked);
+        MainWindow form(folder.options());
+        QVERIFY(form.norvataAvailable);
+        form.indexFirmaEdit->setText(indexFirma);
+        form.recordIndexValueAction->setChecked(checked);
         if (automatic)
-            form.SpeedButton1Click();
-        form.Grid.setCell(IndexTable::Kurswert, 1, QStringLiteral("13"));
-        form.Button1Click();
-        form.Grid.setCell(IndexTable::Kurswert, 1, QStringLiteral("13")); // unchanged: no second record
-        form.Button1Click();
+            form.switchAutomaticOn();
+        form.indexTable.setCell(IndexTable::Kurswert, 1, QStringLiteral("13"));
+        form.calculate();
+        form.indexTable.setCell(IndexTable::Kurswert, 1, QStringLiteral("13")); // unchanged: no second record
+        form.calculate();
         QCOMPARE(recordsOf(folder, 4711), written ? 1 : 0);
-        QVERIFY(!form.Table1.isOpen());
+        QVERIFY(!form.norvataTable.isOpen());
     }
 
     void highlightedCellWrite_data()
@@ -164,32 +164,32 @@ private slots:
         QFETCH(bool, selected);
         ProgramFolder folder;
         folder.writeInfo();
-        TForm1 form(folder.options());
-        form.Grid.setColumns(9);
+        MainWindow form(folder.options());
+        form.indexTable.setColumns(9);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        const QModelIndex cell = form.Grid.index(2, IndexTable::ASK);
+        const QModelIndex cell = form.indexTable.index(2, IndexTable::ASK);
         if (selected)
-            form.StringGrid1->selectionModel()->select(cell, QItemSelectionModel::Select);
+            form.gridView->selectionModel()->select(cell, QItemSelectionModel::Select);
         form.writeHighlightedCell(IndexTable::ASK, 3, QStringLiteral("12,45"), colour);
-        QCOMPARE(form.Grid.cell(IndexTable::ASK, 3), QStringLiteral("12,45"));
-        QCOMPARE(form.Zellfarbe, QColor(Qt::white));
+        QCOMPARE(form.indexTable.cell(IndexTable::ASK, 3), QStringLiteral("12,45"));
+        QCOMPARE(form.highlightColour, QColor(Qt::white));
         const QColor expected = colour == QColor(Qt::white) ? QColor() : colour;
         if (expected.isValid())
-            QTRY_COMPARE(form.StringGrid1Cells->lastHighlightDrawn(cell), expected);
+            QTRY_COMPARE(form.gridCells->lastHighlightDrawn(cell), expected);
         QTest::qWait(50);
-        QCOMPARE(form.StringGrid1Cells->lastHighlightDrawn(cell), expected);
+        QCOMPARE(form.gridCells->lastHighlightDrawn(cell), expected);
         // Drawn for any other reason, the cell is drawn normally again.
-        form.StringGrid1->viewport()->repaint();
-        QCOMPARE(form.StringGrid1Cells->lastHighlightDrawn(cell), QColor());
+        form.gridView->viewport()->repaint();
+        QCOMPARE(form.gridCells->lastHighlightDrawn(cell), QColor());
 
         // A write while another page shows is drawn the normal way when the table shows again.
-        form.PageControl1->setCurrentIndex(1);
+        form.pages->setCurrentIndex(1);
         form.writeHighlightedCell(IndexTable::ASK, 3, QStringLiteral("12,5"), colour);
-        form.PageControl1->setCurrentIndex(0);
+        form.pages->setCurrentIndex(0);
         QTest::qWait(50);
-        form.StringGrid1->viewport()->repaint();
-        QCOMPARE(form.StringGrid1Cells->lastHighlightDrawn(cell), QColor());
+        form.gridView->viewport()->repaint();
+        QCOMPARE(form.gridCells->lastHighlightDrawn(cell), QColor());
     }
 };
 

@@ -21,24 +21,24 @@ private slots:
     void firstStartWithoutAnything()
     {
         ProgramFolder folder;
-        TForm1 form(folder.options());
-        QCOMPARE(form.Programmverzeichnis, folder.path(QString()));
-        QCOMPARE(form.Edit1->text(), QStringLiteral("30"));
-        QCOMPARE(form.Grid.rows(), 30);
-        QCOMPARE(form.Grid.columns(), 7);
+        MainWindow form(folder.options());
+        QCOMPARE(form.programDirectory(), folder.path(QString()));
+        QCOMPARE(form.componentCountEdit->text(), QStringLiteral("30"));
+        QCOMPARE(form.indexTable.rows(), 30);
+        QCOMPARE(form.indexTable.columns(), 7);
         QCOMPARE(form.windowTitle(), QStringLiteral("DAX"));
         QCOMPARE(folder.messages,
                  QStringList({"Fehler - in Kurs oder Wichtung",
                               "Datei " + folder.path("Info.txt") + " kann nicht geöffnet werden."}));
-        QCOMPARE(form.Datenverzeichnis, form.Programmverzeichnis);
-        QVERIFY(!form.NorvataVerfuegbar);
+        QCOMPARE(form.dataFolder(), form.programDirectory());
+        QVERIFY(!form.norvataAvailable);
         QCOMPARE(form.sourceIndex(), 1);
-        QVERIFY(!form.RadioGroup1->isEnabled());
-        QVERIFY(!form.Norvata1->isEnabled());
+        QVERIFY(!form.sourceGroup->isEnabled());
+        QVERIFY(!form.norvataMenu->isEnabled());
         QCOMPARE(form.size(), QSize(700, 701));
-        QCOMPARE(form.StringGrid1->columnWidth(0), 157);
-        QCOMPARE(form.StringGrid1->columnWidth(1), 65);
-        QCOMPARE(form.Grid.cell(4, 0), QStringLiteral("Wichtung in %"));
+        QCOMPARE(form.gridView->columnWidth(0), 157);
+        QCOMPARE(form.gridView->columnWidth(1), 65);
+        QCOMPARE(form.indexTable.cell(4, 0), QStringLiteral("Wichtung in %"));
     }
 
     void loadsCalculatesAndShowsInformation()
@@ -46,15 +46,15 @@ private slots:
         ProgramFolder folder;
         folder.writeDefinition();
         folder.writeInfo();
-        TForm1 form(folder.options());
+        MainWindow form(folder.options());
         QCOMPARE(folder.messages, QStringList());
-        QCOMPARE(form.Edit1->text(), QStringLiteral("2"));
-        QCOMPARE(form.Label2->text(),
+        QCOMPARE(form.componentCountEdit->text(), QStringLiteral("2"));
+        QCOMPARE(form.valueLabel->text(),
                  QLocale::system().decimalPoint() == QLatin1String(",") ? "10422,22" : "10422.22");
-        QVERIFY(form.Memo1->toPlainText().startsWith("NV Zalvento V1.7\nText"));
-        QCOMPARE(form.Label8->text(),
+        QVERIFY(form.informationText->toPlainText().startsWith("NV Zalvento V1.7\nText"));
+        QCOMPARE(form.makerSiteNote->text(),
                  QStringLiteral("aktuellen Versionen und weitere Programme z.B. Norvata"));
-        QCOMPARE(form.Label8->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+        QCOMPARE(form.makerSiteNote->palette().color(QPalette::WindowText), QColor(0, 0, 0));
     }
 
     void definitionFileFoundInAnyCase()
@@ -62,9 +62,9 @@ private slots:
         ProgramFolder folder;
         folder.writeDefinition(QStringLiteral("dax.txt"));
         folder.write(QStringLiteral("info.txt"), "NV Zalvento V1.7\r\n");
-        TForm1 form(folder.options());
+        MainWindow form(folder.options());
         QCOMPARE(folder.messages, QStringList());
-        QCOMPARE(form.Grid.rows(), 3);
+        QCOMPARE(form.indexTable.rows(), 3);
     }
 
     void versionNoticeStaysOnceShown()
@@ -72,13 +72,13 @@ private slots:
         ProgramFolder folder;
         folder.writeDefinition();
         folder.writeInfo("NV Zalvento V1.8");
-        TForm1 form(folder.options());
-        QCOMPARE(form.Label8->text(), QStringLiteral("Einen neue Programmversion ist verfügbar!!"));
-        QCOMPARE(form.Label8->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        MainWindow form(folder.options());
+        QCOMPARE(form.makerSiteNote->text(), QStringLiteral("Einen neue Programmversion ist verfügbar!!"));
+        QCOMPARE(form.makerSiteNote->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         folder.writeInfo();
-        form.ComboBox1->setEditText(QStringLiteral("MDax"));
-        QCOMPARE(form.Label8->text(), QStringLiteral("Einen neue Programmversion ist verfügbar!!"));
-        QCOMPARE(form.Label8->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+        form.indexChoice->setEditText(QStringLiteral("MDax"));
+        QCOMPARE(form.makerSiteNote->text(), QStringLiteral("Einen neue Programmversion ist verfügbar!!"));
+        QCOMPARE(form.makerSiteNote->palette().color(QPalette::WindowText), QColor(0, 0, 0));
     }
 
     void settingsApplied_data()
@@ -129,13 +129,13 @@ private slots:
                 value = folder.norvataSettingsLine().replace("daten/", "daten");
         }
         folder.writeSettings(values);
-        TForm1 form(folder.options());
-        QCOMPARE(form.NorvataVerfuegbar, norvata);
-        QCOMPARE(form.Norvata1->isEnabled(), norvata);
-        QCOMPARE(form.RadioGroup1->isEnabled(), norvata);
+        MainWindow form(folder.options());
+        QCOMPARE(form.norvataAvailable, norvata);
+        QCOMPARE(form.norvataMenu->isEnabled(), norvata);
+        QCOMPARE(form.sourceGroup->isEnabled(), norvata);
         QCOMPARE(form.sourceIndex(), source);
-        QCOMPARE(form.IndexKurseintragen1->isChecked(), indexRecord);
-        QCOMPARE(form.InternetKursebertragen1->isChecked(), webRecords);
+        QCOMPARE(form.recordIndexValueAction->isChecked(), indexRecord);
+        QCOMPARE(form.transferWebPricesAction->isChecked(), webRecords);
         QCOMPARE(form.size(), size);
     }
 
@@ -145,9 +145,9 @@ private slots:
         folder.writeDefinition();
         folder.writeInfo();
         folder.writeSettings({folder.norvataSettingsLine(), "\"IndexQuelle\"=dword:00000000"});
-        TForm1 form(folder.options());
+        MainWindow form(folder.options());
         form.setSourceIndex(1);
-        form.ComboBox1->setEditText(QStringLiteral("MDax"));
+        form.indexChoice->setEditText(QStringLiteral("MDax"));
         QCOMPARE(form.sourceIndex(), 0);
     }
 
@@ -156,13 +156,13 @@ private slots:
         ProgramFolder folder;
         folder.writeDefinition();
         folder.writeInfo();
-        TForm1 form(folder.options());
-        QVERIFY(!form.RadioGroup1->isEnabled());
+        MainWindow form(folder.options());
+        QVERIFY(!form.sourceGroup->isEnabled());
         folder.writeSettings({folder.norvataSettingsLine()});
-        form.ComboBox1->setEditText(QStringLiteral("MDax"));
-        QVERIFY(form.NorvataVerfuegbar);
-        QVERIFY(form.Norvata1->isEnabled());
-        QVERIFY(!form.RadioGroup1->isEnabled());
+        form.indexChoice->setEditText(QStringLiteral("MDax"));
+        QVERIFY(form.norvataAvailable);
+        QVERIFY(form.norvataMenu->isEnabled());
+        QVERIFY(!form.sourceGroup->isEnabled());
     }
 
     void automaticSwitch_data()
@@ -183,9 +183,9 @@ private slots:
         ProgramFolder folder;
         folder.writeDefinition();
         folder.writeInfo();
-        TForm1 form(folder.options(arguments));
+        MainWindow form(folder.options(arguments));
         QCOMPARE(form.automaticMode(), on);
-        QCOMPARE(form.Timer1->isActive(), on);
+        QCOMPARE(form.automaticTimer->isActive(), on);
     }
 
     void badDefinitionEndsTheSequence()
@@ -194,15 +194,15 @@ private slots:
         folder.write(QStringLiteral("Dax.txt"), "neun\r\n0\r\n");
         folder.writeInfo("NV Zalvento V1.8");
         folder.writeSettings({folder.norvataSettingsLine()});
-        TForm1 form(folder.options({"/A"}));
+        MainWindow form(folder.options({"/A"}));
         QCOMPARE(folder.messages, QStringList{"'neun' ist kein gültiger Gleitkommawert."});
-        QCOMPARE(form.windowTitle(), TForm1::Versionstitel);
-        QVERIFY(!form.NorvataVerfuegbar);
-        QVERIFY(form.Norvata1->isEnabled());
+        QCOMPARE(form.windowTitle(), MainWindow::versionTitle);
+        QVERIFY(!form.norvataAvailable);
+        QVERIFY(form.norvataMenu->isEnabled());
         QCOMPARE(form.sourceIndex(), 0);
         QVERIFY(!form.automaticMode());
-        QVERIFY(form.Memo1->toPlainText().isEmpty());
-        QVERIFY(form.Label2->text().isEmpty());
+        QVERIFY(form.informationText->toPlainText().isEmpty());
+        QVERIFY(form.valueLabel->text().isEmpty());
     }
 
     void typingANewIndexName()
@@ -210,11 +210,11 @@ private slots:
         ProgramFolder folder;
         folder.writeDefinition();
         folder.writeInfo();
-        TForm1 form(folder.options());
-        form.ComboBox1->lineEdit()->selectAll();
-        QTest::keyClicks(form.ComboBox1->lineEdit(), QStringLiteral("Foo"));
+        MainWindow form(folder.options());
+        form.indexChoice->lineEdit()->selectAll();
+        QTest::keyClicks(form.indexChoice->lineEdit(), QStringLiteral("Foo"));
         QCOMPARE(form.windowTitle(), QStringLiteral("FOO"));
-        QCOMPARE(form.Grid.rows(), 3);
+        QCOMPARE(form.indexTable.rows(), 3);
         const QByteArray dax = folder.read(QStringLiteral("Dax.txt"));
         form.close();
         QVERIFY(folder.read(QStringLiteral("Foo.txt")).startsWith("9\r\n0\r\nA\r\n111\r\n"));
@@ -228,9 +228,9 @@ private slots:
         folder.writeInfo();
         folder.writeSettings({folder.norvataSettingsLine(), "\"Fremd\"=\"bleibt\""});
         {
-            TForm1 form(folder.options());
-            form.Grid.setCell(IndexTable::Name, 1, QStringLiteral("Geändert"));
-            form.IndexKurseintragen1->setChecked(true);
+            MainWindow form(folder.options());
+            form.indexTable.setCell(IndexTable::Name, 1, QStringLiteral("Geändert"));
+            form.recordIndexValueAction->setChecked(true);
             form.resize(640, 480);
             form.close();
         }
@@ -249,7 +249,7 @@ private slots:
         folder.writeInfo();
         QDir(folder.path(QString())).mkdir(QStringLiteral("Dax.txt")); // a folder where the file should go
         {
-            TForm1 form(folder.options());
+            MainWindow form(folder.options());
             folder.messages.clear();
             form.close();
         }

@@ -82,17 +82,17 @@ private slots:
         const QByteArray port = server.readLine().trimmed();
         folder.writeSettings({QStringLiteral("\"Kursserver\"=\"127.0.0.1:%1\"").arg(QString::fromLatin1(port))});
 
-        TForm1 form(folder.options());
+        MainWindow form(folder.options());
         QCOMPARE(form.sourceIndex(), 1);
-        form.Button2Click();
+        form.refreshPrices();
         QCOMPARE(form.statusText(), QStringLiteral("Kurse aktualisiert"));
-        QCOMPARE(form.Grid.columns(), 9);
-        QCOMPARE(form.Grid.cell(IndexTable::BID, 0), QStringLiteral("BID"));
+        QCOMPARE(form.indexTable.columns(), 9);
+        QCOMPARE(form.indexTable.cell(IndexTable::BID, 0), QStringLiteral("BID"));
         for (int row = 1; row <= 2; ++row) {
-            const double bid = form.Grid.cell(IndexTable::BID, row).replace(',', '.').toDouble();
-            const double ask = form.Grid.cell(IndexTable::ASK, row).replace(',', '.').toDouble();
-            const double price = form.Grid.cell(IndexTable::Kurswert, row).replace(',', '.').toDouble();
-            QVERIFY2(bid > 0 && bid < ask, qPrintable(form.Grid.cell(IndexTable::BID, row)));
+            const double bid = form.indexTable.cell(IndexTable::BID, row).replace(',', '.').toDouble();
+            const double ask = form.indexTable.cell(IndexTable::ASK, row).replace(',', '.').toDouble();
+            const double price = form.indexTable.cell(IndexTable::Kurswert, row).replace(',', '.').toDouble();
+            QVERIFY2(bid > 0 && bid < ask, qPrintable(form.indexTable.cell(IndexTable::BID, row)));
             QCOMPARE(price, (bid + ask) / 2); // the first refresh takes the mean
         }
         QVERIFY(folder.messages.isEmpty());
@@ -119,15 +119,15 @@ private slots:
         folder.write(QStringLiteral("Dax.txt"), twoComponents);
         folder.writeInfo();
         folder.writeSettings({QStringLiteral("\"Kursserver\"=\"%1\"").arg(server.host())});
-        TForm1 form(folder.options());
-        const QString label = form.Label2->text();
-        form.Button2Click();
+        MainWindow form(folder.options());
+        const QString label = form.valueLabel->text();
+        form.refreshPrices();
         QCOMPARE(server.paths, QList<QByteArray>{"/L-S-DAX-R.84.0.html"});
         QCOMPARE(form.statusText(), QStringLiteral("Fehler beim Kursaktualisieren"));
-        QCOMPARE(form.Grid.columns(), 7);
-        QCOMPARE(form.Label2->text(), label);
-        QVERIFY(form.Button2->isEnabled());
-        QVERIFY(!form.HttpClient1->busy());
+        QCOMPARE(form.indexTable.columns(), 7);
+        QCOMPARE(form.valueLabel->text(), label);
+        QVERIFY(form.refreshButton->isEnabled());
+        QVERIFY(!form.httpClient->busy());
     }
 
     void indexFileUpdate_data()
@@ -155,8 +155,8 @@ private slots:
         folder.writeInfo();
         folder.write(QStringLiteral("SDax.txt"), "alt");
         folder.writeSettings({QStringLiteral("\"Updateserver\"=\"%1\"").arg(server.host())});
-        TForm1 form(folder.options());
-        form.IndexDateien1Click();
+        MainWindow form(folder.options());
+        form.updateIndexFiles();
         if (failingStep) {
             QCOMPARE(server.paths, order.mid(0, failingStep));
             QCOMPARE(folder.messages, QStringList{"Not Found."});
@@ -164,15 +164,15 @@ private slots:
             QVERIFY(folder.read(QStringLiteral("Dax.txt")).startsWith("7\r\n"));
             QCOMPARE(folder.read(QStringLiteral("SDax.txt")), QByteArray("alt"));
             QCOMPARE(form.windowTitle(), QStringLiteral("DAX"));
-            QCOMPARE(form.Grid.rows(), 3); // no reload
+            QCOMPARE(form.indexTable.rows(), 3); // no reload
             return;
         }
         QCOMPARE(server.paths, order);
         QCOMPARE(folder.messages, QStringList());
         QCOMPARE(form.statusText(), QStringLiteral("Received 23 bytes"));
-        QCOMPARE(form.Grid.cell(IndexTable::Name, 1), QStringLiteral("Neu /zalvento/dax.txt"));
-        QCOMPARE(form.Definition.Referenzkurs, 7.0);
-        QCOMPARE(form.Label8->text(), QStringLiteral("Einen neue Programmversion ist verfügbar!!"));
+        QCOMPARE(form.indexTable.cell(IndexTable::Name, 1), QStringLiteral("Neu /zalvento/dax.txt"));
+        QCOMPARE(form.definition.Referenzkurs, 7.0);
+        QCOMPARE(form.makerSiteNote->text(), QStringLiteral("Einen neue Programmversion ist verfügbar!!"));
         // The update replaced the very files the start-up reads, whatever their case.
         QVERIFY(!QFile::exists(folder.path(QStringLiteral("dax.txt"))));
         QVERIFY(folder.read(QStringLiteral("SDax.txt")).startsWith("7\r\n"));

@@ -107,7 +107,7 @@ class TestWebLink : public QObject
 
 private:
     std::unique_ptr<ProgramFolder> m_folder;
-    std::unique_ptr<TForm1> m_form;
+    std::unique_ptr<MainWindow> m_form;
     quint16 m_port = 0;
 
     WebLinkServer *server() const { return m_form->webLink->server(); }
@@ -122,10 +122,10 @@ private slots:
         m_folder->writeSettings({webportLine(m_port)});
         StartOptions options = m_folder->options();
         options.serviceName = QStringLiteral("zalvento");
-        m_form = std::make_unique<TForm1>(options);
+        m_form = std::make_unique<MainWindow>(options);
         m_form->show();
         QVERIFY(server() && server()->isListening());
-        QCOMPARE(m_form->Kurs->itemText(), QStringLiteral("10422,22"));
+        QCOMPARE(m_form->liveLink->itemText(), QStringLiteral("10422,22"));
     }
 
     void cleanup()
@@ -191,11 +191,11 @@ private slots:
     {
         const QDateTime quoted = QDateTime::currentDateTime().addSecs(-90);
         m_form->setQuoteAges({{quoted, false}, {QDateTime(), true}});
-        m_form->Grid.setCell(IndexTable::Kurswert, 1, QStringLiteral("13"));
+        m_form->indexTable.setCell(IndexTable::Kurswert, 1, QStringLiteral("13"));
         // A long day before this calculation: its JSON view is larger than any backlog bound.
         for (int i = 0; i < 20000; ++i)
-            m_form->Chart2->addPoint(HistorySeries::Index, QDateTime::currentDateTime().addSecs(i - 20000), 10000 + i);
-        m_form->Calculation.aktualisieren();
+            m_form->historyChart->addPoint(HistorySeries::Index, QDateTime::currentDateTime().addSecs(i - 20000), 10000 + i);
+        m_form->calculation.calculate();
 
         const QJsonObject json = QJsonDocument::fromJson(get(m_port, "/DAX.json").body).object();
         QCOMPARE(json.value("index").toString(), QStringLiteral("DAX"));
@@ -230,13 +230,13 @@ private slots:
         QTRY_VERIFY(follower.open());
 
         // Unchanged values notify all the same.
-        m_form->Calculation.aktualisieren();
-        m_form->Calculation.aktualisieren();
+        m_form->calculation.calculate();
+        m_form->calculation.calculate();
         QTRY_COMPARE(follower.events().size(), 2);
         QCOMPARE(follower.events().at(1).value("item").toString(), QStringLiteral("10422,22"));
 
         // A poke over D-Bus shows in the item and sends an event.
-        QTRY_VERIFY(m_form->Kurs->ownsBusName());
+        QTRY_VERIFY(m_form->liveLink->ownsBusName());
         QProcess poke;
         poke.start(QStringLiteral("gdbus"),
                    {"call", "--session", "--dest", "de.quenkel.zalvento", "--object-path", "/DAX", "--method",
@@ -248,9 +248,9 @@ private slots:
         QCOMPARE(get(m_port, "/DAX").body, QByteArray("10500"));
 
         // Another index: the stream of the old topic ends with the next event, the new topic is served.
-        m_form->ComboBox1->setCurrentText(QStringLiteral("MDax"));
+        m_form->indexChoice->setCurrentText(QStringLiteral("MDax"));
         m_folder->writeDefinition(QStringLiteral("MDax.txt"));
-        m_form->FormCreate();
+        m_form->startUp();
         QTRY_COMPARE(server()->eventStreamCount(), 0);
         QCOMPARE(follower.events().size(), 3);
         QCOMPARE(get(m_port, "/MDAX").status, 200);
@@ -305,7 +305,7 @@ private slots:
 
         QSignalSpy dropped(server(), &WebLinkServer::clientDropped);
         const auto calculate = [this] {
-            m_form->Calculation.aktualisieren();
+            m_form->calculation.calculate();
             QCoreApplication::processEvents();
         };
         QElapsedTimer timer;
@@ -342,9 +342,9 @@ private slots:
         // The instance of init() holds m_port: a second instance on the same settings.
         if (!taken)
             m_folder->writeSettings({webportLine(0)});
-        TForm1 second(m_folder->options());
+        MainWindow second(m_folder->options());
         QCOMPARE(second.webLink->server(), nullptr);
-        QCOMPARE(second.Kurs->itemText(), QStringLiteral("10422,22"));
+        QCOMPARE(second.liveLink->itemText(), QStringLiteral("10422,22"));
         QVERIFY(m_folder->messages.isEmpty());
         QCOMPARE(get(m_port, "/DAX").status, 200); // the first one goes on serving
     }

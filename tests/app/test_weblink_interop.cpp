@@ -61,7 +61,7 @@ class TestWebLinkInterop : public QObject
 
 private:
     std::unique_ptr<ProgramFolder> m_folder;
-    std::unique_ptr<TForm1> m_form;
+    std::unique_ptr<MainWindow> m_form;
     quint16 m_port = 0;
 
 private slots:
@@ -72,10 +72,10 @@ private slots:
         m_folder->writeDefinition();
         m_port = freePort();
         m_folder->writeSettings({QStringLiteral("\"Webport\"=dword:%1").arg(m_port, 8, 16, QLatin1Char('0'))});
-        m_form = std::make_unique<TForm1>(m_folder->options());
+        m_form = std::make_unique<MainWindow>(m_folder->options());
         m_form->show();
         QVERIFY(m_form->webLink->server());
-        QCOMPARE(m_form->Kurs->itemText(), QStringLiteral("10422,22"));
+        QCOMPARE(m_form->liveLink->itemText(), QStringLiteral("10422,22"));
     }
 
     void cleanup()
@@ -138,8 +138,8 @@ private slots:
                 if (said.last() == QLatin1String("LOADED")) {
                     // A later calculation, with a rising value.
                     m_form->setQuoteAges({{QDateTime::currentDateTime().addSecs(-20), false}, {QDateTime(), true}});
-                    m_form->Grid.setCell(IndexTable::Kurswert, 1, QStringLiteral("13"));
-                    m_form->Calculation.aktualisieren();
+                    m_form->indexTable.setCell(IndexTable::Kurswert, 1, QStringLiteral("13"));
+                    m_form->calculation.calculate();
                 } else if (said.last() == QLatin1String("UPDATED")) {
                     m_form->webLink->stop(); // as when the program is gone
                 }

@@ -2,7 +2,7 @@
 // at: windowshots <build dir> <out dir>.
 #include "app/historychart.h"
 #include "app/messages.h"
-#include "app/tform1.h"
+#include "app/mainwindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -18,17 +18,17 @@ int main(int argc, char **argv)
     const QString out = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(out);
     Messages::setSink([](Messages::Kind, const QString &text) { qWarning("message: %s", qPrintable(text)); });
-    TForm1 form({build + QStringLiteral("/bin/zalvento"), {}, out + QStringLiteral("/Norvata.reg"), {}});
+    MainWindow form({build + QStringLiteral("/bin/zalvento"), {}, out + QStringLiteral("/Norvata.reg"), {}});
     const QDateTime start(QDate::currentDate(), QTime(9, 0));
     double value = 23409;
     for (int i = 0; i < 6000; ++i) {
         value += std::sin(i / 300.0) * 3 + ((i * 7919) % 11 - 5) * 0.8;
-        form.Chart2->addPoint(HistorySeries::Index, start.addSecs(i * 5), value);
+        form.historyChart->addPoint(HistorySeries::Index, start.addSecs(i * 5), value);
     }
     form.show();
     const char *names[] = {"uebersicht", "verteilung", "indexverlauf", "information"};
     for (int page = 0; page < 4; ++page) {
-        form.PageControl1->setCurrentIndex(page);
+        form.pages->setCurrentIndex(page);
         QApplication::processEvents();
         form.grab().save(out + QStringLiteral("/%1.png").arg(QLatin1String(names[page])));
     }

@@ -26,14 +26,14 @@ struct FakeIndexWindow : IndexWindow
     {
         edit2 = text;
         if (definition)
-            definition->Edit2Change(text);
+            definition->referenzkursEdited(text);
     }
     QString indexFirmaText() const override { return edit3; }
     void setIndexFirmaText(const QString &text) override
     {
         edit3 = text;
         if (definition)
-            definition->Edit3Change(text);
+            definition->indexFirmaEdited(text);
     }
     void setComponentCount(int count) override { componentCount = count; }
     QString valueText() const override { return label; }

@@ -48,7 +48,7 @@ private slots:
         };
         f.window.setComponents({{n("12,34"), QStringLiteral("3")}, {n("56,78"), QStringLiteral("1")}});
         f.definition.Referenzkurs = 9;
-        f.calculation.aktualisieren();
+        f.calculation.calculate();
         QCOMPARE(f.window.messages, QStringList());
         QCOMPARE(f.calculation.Summe, 93.8);
         QCOMPARE(f.window.label, value);
@@ -65,9 +65,9 @@ private slots:
         Fixture f;
         f.window.setComponents({{QStringLiteral("12,34"), QStringLiteral("3")}});
         f.definition.Referenzkurs = 9;
-        f.calculation.aktualisieren();
+        f.calculation.calculate();
         f.publication.log.clear();
-        f.calculation.aktualisieren();
+        f.calculation.calculate();
         QCOMPARE(f.window.colour, ValueColour::ButtonFace);
         QCOMPARE(f.publication.log, QStringList({"value 4113,33", "clear bars", "bar 1 100 Wert 1"}));
     }
@@ -77,10 +77,10 @@ private slots:
         Fixture f;
         f.window.setComponents({{QStringLiteral("10"), QStringLiteral("1")}});
         f.definition.Referenzkurs = 1000;
-        f.calculation.aktualisieren();
+        f.calculation.calculate();
         QCOMPARE(f.window.label, QStringLiteral("10"));
         f.window.cells.setCell(IndexTable::Kurswert, 1, QStringLiteral("9,5"));
-        f.calculation.aktualisieren();
+        f.calculation.calculate();
         QCOMPARE(f.window.label, QStringLiteral("9,5"));
         QCOMPARE(f.window.colour, ValueColour::Red);
         QVERIFY(f.publication.log.contains(QStringLiteral("record 9.5")));
@@ -113,7 +113,7 @@ private slots:
             f.window.cells.setCell(IndexTable::ASK, row, asks[row - 1]);
         }
         f.definition.Referenzkurs = 9;
-        f.calculation.aktualisieren();
+        f.calculation.calculate();
         QCOMPARE(f.window.messages, QStringList());
         QStringList history;
         for (const QString &entry : f.publication.log) {
@@ -149,7 +149,7 @@ private slots:
         f.window.setComponents({{"1", "1"}, {"1E300", "1"}, {"3", "1"}});
         f.definition.Referenzkurs = 1;
         f.window.cells.setCell(IndexTable::Kurswert, 2, QStringLiteral("2"));
-        f.calculation.aktualisieren(); // a good run first: label 6000, Summe 6
+        f.calculation.calculate(); // a good run first: label 6000, Summe 6
         f.publication.log.clear();
         f.window.cells.setColumns(9);
         for (int row = 1; row <= 3; ++row) {
@@ -160,7 +160,7 @@ private slots:
         if (text == QLatin1String("1E4000"))
             f.window.cells.setCell(IndexTable::Kurswert, failingRow, text);
         f.window.cells.setCell(column, failingRow, text);
-        f.calculation.aktualisieren();
+        f.calculation.calculate();
         QCOMPARE(f.window.messages, QStringList{kursOderWichtung});
         QCOMPARE(f.calculation.Summe, 6.0);
         QCOMPARE(f.window.label, QStringLiteral("6000"));
@@ -175,7 +175,7 @@ private slots:
         Fixture f;
         f.window.setComponents({{"2", "3"}});
         f.definition.Referenzkurs = 0;
-        f.calculation.aktualisieren();
+        f.calculation.calculate();
         QCOMPARE(f.window.messages, QStringList{berechnung});
         QCOMPARE(f.publication.log, QStringList());
         QCOMPARE(f.column4(1), QStringLiteral("6"));
@@ -198,7 +198,7 @@ private slots:
         f.window.cells.setCell(IndexTable::Fi, 1,
                                price == QLatin1String("1E16") ? QStringLiteral("1") : price);
         f.definition.Referenzkurs = 1;
-        f.calculation.aktualisieren();
+        f.calculation.calculate();
         QCOMPARE(f.window.messages, QStringList{berechnung});
         QCOMPARE(f.window.label, QString());
     }
@@ -209,7 +209,7 @@ private slots:
         f.window.setComponents({{"2", "3"}});
         f.definition.Referenzkurs = 1;
         f.publication.failHistory = true;
-        f.calculation.aktualisieren();
+        f.calculation.calculate();
         QCOMPARE(f.window.messages, QStringList{berechnung});
         QCOMPARE(f.publication.log, QStringList{"value 6000"});
         QCOMPARE(f.window.label, QString());
@@ -221,7 +221,7 @@ private slots:
         f.window.setComponents({{"0", "3"}, {"0", "1"}});
         f.definition.Referenzkurs = 9;
         f.window.label = QStringLiteral("5");
-        f.calculation.aktualisieren();
+        f.calculation.calculate();
         QCOMPARE(f.window.messages, QStringList{prozent});
         QCOMPARE(f.window.label, QStringLiteral("0"));
         QCOMPARE(f.publication.log.last(), QStringLiteral("clear bars"));
@@ -233,7 +233,7 @@ private slots:
         Fixture f;
         f.window.setComponents({});
         f.definition.Referenzkurs = 9;
-        f.calculation.aktualisieren();
+        f.calculation.calculate();
         QCOMPARE(f.window.messages, QStringList());
         QCOMPARE(f.window.label, QString()); // 0 equals the previous value 0
         QCOMPARE(f.window.colour, ValueColour::ButtonFace);
@@ -243,7 +243,7 @@ private slots:
     void firstStartWithEmptyRows()
     {
         Fixture f; // 29 empty component rows as laid out
-        f.calculation.aktualisieren();
+        f.calculation.calculate();
         QCOMPARE(f.window.messages, QStringList{kursOderWichtung});
     }
 };

@@ -72,7 +72,7 @@ private slots:
         window.cells.setColumns(9);
         const QString path = write(crlf(
             {"9", "4711", "A", "111", "12,34", "3", "", "5", "6", "B", "222", "56,78", "1", "", "0", "0"}));
-        definition.Indexdatei_laden(path);
+        definition.load(path);
         QCOMPARE(definition.Referenzkurs, 9.0);
         QCOMPARE(definition.IndexFirma, 4711);
         QCOMPARE(window.edit2, QStringLiteral("9"));
@@ -109,7 +109,7 @@ private slots:
         FakeIndexWindow window;
         IndexDefinition definition(window, QLatin1Char(','));
         window.definition = &definition;
-        definition.Indexdatei_laden(write(bytes));
+        definition.load(write(bytes));
         QCOMPARE(window.cells.rows(), components + 1);
         QCOMPARE(window.componentCount, components);
         QCOMPARE(definition.Referenzkurs, referenzkurs);
@@ -123,7 +123,7 @@ private slots:
         definition.IndexFirma = 3;
         window.cells.setCell(IndexTable::Name, 5, QStringLiteral("bleibt"));
         window.cells.setColumns(9);
-        definition.Indexdatei_laden(dir.filePath(QStringLiteral("Foo.txt")));
+        definition.load(dir.filePath(QStringLiteral("Foo.txt")));
         QCOMPARE(window.cells.rows(), IndexTable::laidOutRows);
         QCOMPARE(window.cells.columns(), 7);
         QCOMPARE(window.cells.cell(IndexTable::Name, 5), QStringLiteral("bleibt"));
@@ -158,7 +158,7 @@ private slots:
         window.cells.setCell(IndexTable::Name, 1, QStringLiteral("bleibt"));
         window.cells.setColumns(9);
         try {
-            definition.Indexdatei_laden(write(bytes));
+            definition.load(write(bytes));
             QFAIL("no error");
         } catch (const ConversionError &e) {
             QCOMPARE(e.text(), message);
@@ -186,12 +186,12 @@ private slots:
         window.cells.setCell(IndexTable::WKN, 3, QString());
         window.cells.setRows(4);
         const QString path = dir.filePath(QStringLiteral("Rund.txt"));
-        definition.Indexdatei_speichern(path);
+        definition.save(path);
 
         FakeIndexWindow loaded;
         IndexDefinition reloaded(loaded, QLatin1Char(','));
         loaded.definition = &reloaded;
-        reloaded.Indexdatei_laden(path);
+        reloaded.load(path);
         QCOMPARE(loaded.edit2, window.edit2);
         QCOMPARE(loaded.edit3, window.edit3);
         QCOMPARE(loaded.cells.rows(), 4);
@@ -216,11 +216,11 @@ private slots:
         window.cells.setCell(IndexTable::Kurswert, 1, QStringLiteral("12,5"));
         window.cells.setRows(2);
         const QString path = dir.filePath(QStringLiteral("Kaputt.txt"));
-        definition.Indexdatei_speichern(path);
+        definition.save(path);
 
         FakeIndexWindow loaded;
         IndexDefinition reloaded(loaded, QLatin1Char(','));
-        reloaded.Indexdatei_laden(path);
+        reloaded.load(path);
         QCOMPARE(loaded.cells.rows(), 2);
         QCOMPARE(loaded.cells.cell(IndexTable::Name, 1), QStringLiteral("zwei  Zeilen "));
         QCOMPARE(loaded.cells.cell(IndexTable::WKN, 1), QString(50, QLatin1Char('w')));
@@ -240,7 +240,7 @@ private slots:
         IndexDefinition definition(window, QLatin1Char(','));
         const bool root = QFileInfo(readOnly.path()).isWritable();
         if (!root)
-            QVERIFY_THROWS_EXCEPTION(FileError, definition.Indexdatei_speichern(path));
+            QVERIFY_THROWS_EXCEPTION(FileError, definition.save(path));
         QFile::setPermissions(readOnly.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QVERIFY(old.open(QIODevice::ReadOnly));
         if (!root)
@@ -263,7 +263,7 @@ private slots:
         FakeIndexWindow window;
         IndexDefinition definition(window, QLatin1Char(','));
         definition.Referenzkurs = 9;
-        definition.Edit2Change(text);
+        definition.referenzkursEdited(text);
         QCOMPARE(definition.Referenzkurs, referenzkurs);
     }
 

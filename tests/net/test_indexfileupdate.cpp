@@ -99,7 +99,7 @@ void TestIndexFileUpdate::allFiveDownloads()
     }
     THttpClient client;
     IndexFileUpdate update(client, m_window, host(server));
-    update.IndexDateien1Click();
+    update.run();
 
     QCOMPARE(server.connectionCount(), 5);
     for (int i = 0; i < 5; ++i) {
@@ -153,7 +153,7 @@ void TestIndexFileUpdate::failedStepStops()
     THttpClient client;
     IndexFileUpdate update(client, m_window, host(server));
     try {
-        update.IndexDateien1Click();
+        update.run();
         QFAIL("the update went through");
     } catch (const ZalventoError &error) {
         QCOMPARE(error.text(), text.contains(QStringLiteral("%1")) ? text.arg(m_window.directory) : text);
@@ -180,7 +180,7 @@ void TestIndexFileUpdate::unreachableServer()
     THttpClient client;
     IndexFileUpdate update(client, m_window, QStringLiteral("127.0.0.1:%1").arg(port));
     try {
-        update.IndexDateien1Click();
+        update.run();
         QFAIL("the update went through");
     } catch (const EHttpException &error) {
         QCOMPARE(error.text(), QStringLiteral("Connection refused (Error #10061)"));
@@ -196,7 +196,7 @@ void TestIndexFileUpdate::emptyBody()
     server.addScript(ScriptedServer::Script::respond({"HTTP/1.0 200 OK\r\n\r\n"}));
     THttpClient client;
     IndexFileUpdate update(client, m_window, host(server));
-    update.IndexDateien1Click();
+    update.run();
     for (const QString &name : localNames)
         QCOMPARE(QFileInfo(m_window.directory + name).size(), 0);
     QCOMPARE(m_window.statusTexts.last(), QStringLiteral("Received 0 bytes"));
@@ -215,12 +215,12 @@ void TestIndexFileUpdate::secondStartRefused()
     QTimer::singleShot(30, [&] {
         runningMeanwhile = update.running();
         try {
-            update.IndexDateien1Click();
+            update.run();
         } catch (const ZalventoError &error) {
             refusal = error.text();
         }
     });
-    update.IndexDateien1Click();
+    update.run();
     QVERIFY(runningMeanwhile);
     QCOMPARE(refusal, QStringLiteral("Die Aktualisierung der Index-Dateien läuft bereits"));
     QCOMPARE(server.connectionCount(), 5);
@@ -240,7 +240,7 @@ void TestIndexFileUpdate::busyClientRefused()
     // A web refresh holds the client; the update is started from a menu click meanwhile.
     QTimer::singleShot(30, [&] {
         try {
-            update.IndexDateien1Click();
+            update.run();
         } catch (const EHttpException &error) {
             refusal = error.text();
         }

@@ -124,7 +124,7 @@ void TestIdentifierLookup::fillsIds()
         window.grid.setCell(IndexTable::NV_Ask, row, nvAskBefore);
     }
     NorvataTable table;
-    NVIDauslesen(table, folder(), QStringLiteral("Dax"), window, definition);
+    lookUpNorvataIds(table, folder(), QStringLiteral("Dax"), window, definition);
     QVERIFY(!table.isOpen());
     for (int row : {1, 2}) {
         QTEST(window.grid.cell(IndexTable::WKN, row), "wknAfter");
@@ -163,7 +163,7 @@ void TestIdentifierLookup::indexId()
     window.grid.setRows(1);
     window.edit3 = edit3Before;
     NorvataTable table;
-    NVIDauslesen(table, folder(), indexName, window, definition);
+    lookUpNorvataIds(table, folder(), indexName, window, definition);
     QTEST(window.edit3, "edit3After");
     QTEST(definition.IndexFirma, "indexFirma");
 }
@@ -179,7 +179,7 @@ void TestIdentifierLookup::failureEndsSilently()
     // Edit3 no integer after step 8: everything filled in stays, IndexFirma is not set.
     window.edit3 = QStringLiteral("abc");
     NorvataTable table;
-    NVIDauslesen(table, folder(), QStringLiteral("Unbekannt"), window, definition);
+    lookUpNorvataIds(table, folder(), QStringLiteral("Unbekannt"), window, definition);
     QCOMPARE(window.grid.cell(IndexTable::NV, 1), QStringLiteral("201"));
     QCOMPARE(definition.IndexFirma, 3);
     QVERIFY(!table.isOpen());
@@ -187,7 +187,7 @@ void TestIdentifierLookup::failureEndsSilently()
     // No firma.db at all: nothing changes.
     QTemporaryDir empty;
     window.grid.setCell(IndexTable::NV, 1, QStringLiteral("8"));
-    NVIDauslesen(table, empty.path() + QLatin1Char('/'), QStringLiteral("Dax"), window, definition);
+    lookUpNorvataIds(table, empty.path() + QLatin1Char('/'), QStringLiteral("Dax"), window, definition);
     QCOMPARE(window.grid.cell(IndexTable::NV, 1), QStringLiteral("8"));
     QVERIFY(!table.isOpen());
 }

@@ -65,7 +65,7 @@ struct Window : RefreshWindow
     }
     bool norvataSourceSelected() const override { return norvata; }
     bool transferEnabled() const override { return transfer; }
-    QString datenverzeichnis() const override { return folder; }
+    QString dataFolder() const override { return folder; }
     QByteArray fetchQuotePage() override
     {
         events << QStringLiteral("Loading");
@@ -76,7 +76,7 @@ struct Window : RefreshWindow
         events << QStringLiteral("Received %1 bytes").arg(page.size());
         return page;
     }
-    void aktualisieren() override
+    void calculate() override
     {
         ++calculations;
         tableOpenInCalculation = norvataTable && norvataTable->isOpen();
@@ -227,7 +227,7 @@ void TestPriceRefresh::refresh(Window &window, NorvataTable &table, const QStrin
     window.folder = folder();
     window.norvataTable = &table;
     PriceRefresh refresh(window, table, QLatin1Char(','));
-    QVERIFY(refresh.Button2Click());
+    QVERIFY(refresh.run());
     QVERIFY(!refresh.running());
     QCOMPARE(window.begun, 1);
     QCOMPARE(window.ended, 1);
@@ -700,7 +700,7 @@ void TestPriceRefresh::transferDisabledNeverOpensTable()
     // A data folder that does not exist: any open would fail the refresh.
     window.folder = m_dir.filePath(QStringLiteral("nowhere/"));
     PriceRefresh refresh(window, table, QLatin1Char(','));
-    QVERIFY(refresh.Button2Click());
+    QVERIFY(refresh.run());
     QVERIFY(!openDuringFetch);
     QCOMPARE(window.events.at(window.events.size() - 2), done);
     QCOMPARE(window.rowTexts(1), (QStringList{"47,375", "47,35", "47,4"}));
@@ -817,7 +817,7 @@ void TestPriceRefresh::secondClickWhileRunning()
         eventsBefore = window.events;
         cellsBefore = window.rowTexts(1);
         columnsBefore = window.grid.columns();
-        inner = refresh.Button2Click() ? 1 : 0;
+        inner = refresh.run() ? 1 : 0;
         eventsAfter = window.events;
         cellsAfter = window.rowTexts(1);
         columnsAfter = window.grid.columns();
@@ -827,7 +827,7 @@ void TestPriceRefresh::secondClickWhileRunning()
     else
         window.duringCalculation = clickAgain;
 
-    QVERIFY(refresh.Button2Click());
+    QVERIFY(refresh.run());
     QCOMPARE(inner, 0);
     QCOMPARE(eventsAfter, eventsBefore);
     QCOMPARE(cellsAfter, cellsBefore);
@@ -840,7 +840,7 @@ void TestPriceRefresh::secondClickWhileRunning()
 
     window.duringFetch = nullptr;
     window.duringCalculation = nullptr;
-    QVERIFY(refresh.Button2Click());
+    QVERIFY(refresh.run());
     QCOMPARE(window.begun, 2);
     QCOMPARE(window.ended, 2);
 }

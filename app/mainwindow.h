@@ -57,7 +57,7 @@ struct StartOptions
 // The program's one window. Its fields are its elements, named by kind and number as the users' manuals
 // and the settings know them; its handlers are element plus event. The work behind the handlers lives
 // below app/ and reaches the window through IndexWindow and IndexPublication.
-class TForm1 : public QMainWindow,
+class MainWindow : public QMainWindow,
                public IndexWindow,
                public IndexPublication,
                public RefreshWindow,
@@ -66,83 +66,81 @@ class TForm1 : public QMainWindow,
     Q_OBJECT
 
 public:
-    static const QString Versionstitel; // "NV Zalvento V1.7"
+    static const QString versionTitle; // "NV Zalvento V1.7"
 
-    explicit TForm1(StartOptions options, QWidget *parent = nullptr);
-    ~TForm1() override;
+    explicit MainWindow(StartOptions options, QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     // State set by the start-up sequence.
-    QString Programmverzeichnis;
-    QString Datenverzeichnis;
-    bool NorvataVerfuegbar = false;
-    QColor Zellfarbe = Qt::white;
+    bool norvataAvailable = false;
+    QColor highlightColour = Qt::white;
 
-    IndexTable Grid;
-    IndexDefinition Definition;
-    IndexCalculation Calculation;
-    NorvataTable Table1;
-    PriceRefresh Refresh;
-    LiveLink *Kurs = nullptr;
+    IndexTable indexTable;
+    IndexDefinition definition;
+    IndexCalculation calculation;
+    NorvataTable norvataTable;
+    PriceRefresh priceRefresh;
+    LiveLink *liveLink = nullptr;
     // The live item over HTTP on 127.0.0.1, on the port of the setting "Webport".
     WebLink *webLink = nullptr;
-    THttpClient *HttpClient1 = nullptr;
+    THttpClient *httpClient = nullptr;
     // The index file update while it runs, and the last one after.
-    std::unique_ptr<IndexFileUpdate> Update;
+    std::unique_ptr<IndexFileUpdate> indexFileUpdate;
 
     // Elements.
-    QMenu *Norvata1 = nullptr;
-    QAction *NVIDauslesen1 = nullptr;
-    QAction *IndexKurseintragen1 = nullptr;
-    QAction *InternetKursebertragen1 = nullptr;
-    QMenu *Diagramme1 = nullptr;
-    QAction *Verteilung1 = nullptr;
-    QAction *VerteilungDrucken1 = nullptr;
-    QAction *IndexVerlauf1 = nullptr;
-    QAction *IndexVerlaufDrucker1 = nullptr;
-    QMenu *Update1 = nullptr;
-    QAction *IndexDateien1 = nullptr;
-    QAction *Beenden = nullptr;
+    QMenu *norvataMenu = nullptr;
+    QAction *readNorvataIdsAction = nullptr;
+    QAction *recordIndexValueAction = nullptr;
+    QAction *transferWebPricesAction = nullptr;
+    QMenu *chartsMenu = nullptr;
+    QAction *distributionPropertiesAction = nullptr;
+    QAction *distributionPrintAction = nullptr;
+    QAction *historyPropertiesAction = nullptr;
+    QAction *historyPrintAction = nullptr;
+    QMenu *updateMenu = nullptr;
+    QAction *updateIndexFilesAction = nullptr;
+    QAction *quitAction = nullptr;
 
-    QFrame *Panel1 = nullptr;
-    QComboBox *ComboBox1 = nullptr;
-    QLabel *Label1 = nullptr;
-    QLineEdit *Edit1 = nullptr;
-    QSpinBox *UpDown1 = nullptr;
-    QToolButton *SpeedButton1 = nullptr;
-    QToolButton *SpeedButton2 = nullptr;
-    QPushButton *Button2 = nullptr;
-    QGroupBox *RadioGroup1 = nullptr;
-    QButtonGroup *RadioGroup1Items = nullptr;
-    QPushButton *Button1 = nullptr;
-    QLabel *Label2 = nullptr;
-    QLabel *Label15 = nullptr;
-    QLineEdit *Edit3 = nullptr;
-    QLabel *Label16 = nullptr;
-    QLineEdit *Edit2 = nullptr;
+    QFrame *panel = nullptr;
+    QComboBox *indexChoice = nullptr;
+    QLabel *componentCountLabel = nullptr;
+    QLineEdit *componentCountEdit = nullptr;
+    QSpinBox *componentCountSpin = nullptr;
+    QToolButton *automaticOnButton = nullptr;
+    QToolButton *automaticOffButton = nullptr;
+    QPushButton *refreshButton = nullptr;
+    QGroupBox *sourceGroup = nullptr;
+    QButtonGroup *sourceButtons = nullptr;
+    QPushButton *calculateButton = nullptr;
+    QLabel *valueLabel = nullptr;
+    QLabel *indexFirmaLabel = nullptr;
+    QLineEdit *indexFirmaEdit = nullptr;
+    QLabel *referenzkursLabel = nullptr;
+    QLineEdit *referenzkursEdit = nullptr;
 
-    QTabWidget *PageControl1 = nullptr;
-    QWidget *TabSheet1 = nullptr;
-    QWidget *TabSheet2 = nullptr;
-    QWidget *TabSheet4 = nullptr;
-    QWidget *TabSheet3 = nullptr;
-    QTableView *StringGrid1 = nullptr;
-    GridCellDelegate *StringGrid1Cells = nullptr;
-    QStatusBar *StatusBar1 = nullptr;
-    QLabel *StatusPanel = nullptr;
-    DistributionChart *Chart1 = nullptr;
-    HistoryChart *Chart2 = nullptr;
-    ChartPropertiesDialog *ChartEditor1 = nullptr;
-    ChartPrintPreview *ChartPreviewer1 = nullptr;
-    QPlainTextEdit *Memo1 = nullptr;
-    QLabel *Label3 = nullptr;
-    QLabel *Label4 = nullptr;
-    QLabel *Label5 = nullptr;
-    QLabel *Label6 = nullptr;
-    QLabel *Label7 = nullptr;
-    QLabel *Label8 = nullptr;
-    QLabel *Label17 = nullptr;
+    QTabWidget *pages = nullptr;
+    QWidget *overviewPage = nullptr;
+    QWidget *distributionPage = nullptr;
+    QWidget *historyPage = nullptr;
+    QWidget *informationPage = nullptr;
+    QTableView *gridView = nullptr;
+    GridCellDelegate *gridCells = nullptr;
+    QStatusBar *statusLine = nullptr;
+    QLabel *statusPanel = nullptr;
+    DistributionChart *distributionChart = nullptr;
+    HistoryChart *historyChart = nullptr;
+    ChartPropertiesDialog *chartProperties = nullptr;
+    ChartPrintPreview *chartPreview = nullptr;
+    QPlainTextEdit *informationText = nullptr;
+    QLabel *linksHeading = nullptr;
+    QLabel *operatorSiteNote = nullptr;
+    QLabel *quoteCentreLink = nullptr;
+    QLabel *operatorSiteLink = nullptr;
+    QLabel *quoteCentreNote = nullptr;
+    QLabel *makerSiteNote = nullptr;
+    QLabel *makerSiteLink = nullptr;
 
-    QTimer *Timer1 = nullptr;
+    QTimer *automaticTimer = nullptr;
 
     // The source choice "Einlese-Quelle": 0 "Norvata", 1 "Internet", -1 none marked.
     int sourceIndex() const;
@@ -153,37 +151,36 @@ public:
     void setStatusText(const QString &text) override;
 
     // The start-up sequence; also the program's reload.
-    void FormCreate();
-    void Norvata_einstellungen();
+    void startUp();
+    void applySettings();
     // The shutdown: the definition file, then the settings; "Konnte Datei nicht schreiben" on failure.
-    void FormClose();
+    void writeBack();
 
     // Handlers.
-    void ComboBox1Change();
-    void Button1Click();
-    void Button2Click();
-    void Edit2Change();
-    void Edit3Change();
-    void SpeedButton1Click();
-    void SpeedButton2Click();
-    void Timer1Timer();
-    void Label5Click(const QLabel *clicked);
-    void Label6Click();
-    void BeendenClick();
-    void NVIDauslesen1Click();
-    void IndexDateien1Click();
-    void HttpClient1Cookie(QObject *Sender, const QString &Data, bool &Accept);
-    void Verteilung1Click();
-    void VerteilungDrucken1Click();
-    void IndexVerlauf1Click();
-    void IndexVerlaufDrucker1Click();
+    void indexChoiceChanged();
+    void refreshPrices();
+    void referenzkursEdited();
+    void indexFirmaEdited();
+    void switchAutomaticOn();
+    void switchAutomaticOff();
+    void automaticTick();
+    void openLinkOf(const QLabel *clicked);
+    void openOperatorWeightingPage();
+    void quit();
+    void readNorvataIds();
+    void updateIndexFiles();
+    void acceptCookie(QObject *Sender, const QString &Data, bool &Accept);
+    void editDistributionChart();
+    void printDistributionChart();
+    void editHistoryChart();
+    void printHistoryChart();
 
-    // The highlighted cell write: the cell drawn at once in `colour`, then `Zellfarbe` white again.
+    // The highlighted cell write: the cell drawn at once in `colour`, then `highlightColour` white again.
     void writeHighlightedCell(int column, int row, const QString &text, const QColor &colour);
     void writeHighlightedCell(int column, int row, const QString &text, Highlight highlight) override;
 
     // IndexWindow
-    IndexTable &table() override { return Grid; }
+    IndexTable &table() override { return indexTable; }
     QString referenzkursText() const override;
     void setReferenzkursText(const QString &text) override;
     QString indexFirmaText() const override;
@@ -206,14 +203,14 @@ public:
     void endRefresh() override;
     bool norvataSourceSelected() const override;
     bool transferEnabled() const override;
-    QString datenverzeichnis() const override { return Datenverzeichnis; }
+    QString dataFolder() const override { return m_dataFolder; }
     QByteArray fetchQuotePage() override;
-    void aktualisieren() override { Calculation.aktualisieren(); }
+    void calculate() override { calculation.calculate(); }
     void setQuoteAges(const QuoteAges &ages) override;
 
     // UpdateWindow
-    QString programDirectory() const override { return Programmverzeichnis; }
-    void runStartUp() override { FormCreate(); }
+    QString programDirectory() const override { return m_programFolder; }
+    void runStartUp() override { startUp(); }
 
     // The quote and download servers: the program's own, or the settings values "Kursserver" and
     // "Updateserver" read by the start-up sequence.
@@ -240,6 +237,8 @@ private:
     void readServerSettings(const SettingsStore &settings);
 
     StartOptions m_options;
+    QString m_programFolder;
+    QString m_dataFolder;
     bool m_closed = false;
     QList<QPair<Deferred, std::function<void()>>> m_deferred;
     QString m_kursserver;
