@@ -15,7 +15,8 @@ namespace {
 
 std::optional<double> numberOf(const QString &text)
 {
-    const std::optional<long double> value = NumberText::tryParseFloat(text, QLocale::system().decimalPoint().at(0));
+    const std::optional<long double> value =
+        NumberText::tryParseFloat(text, QLocale::system().decimalPoint().at(0));
     if (!value)
         return std::nullopt;
     return double(*value);
@@ -23,8 +24,8 @@ std::optional<double> numberOf(const QString &text)
 
 } // namespace
 
-WebLink::WebLink(LiveLink *item, const IndexTable *table, const HistoryChart *history, const QLabel *valueLabel,
-                 QObject *parent)
+WebLink::WebLink(LiveLink *item, const IndexTable *table, const HistoryChart *history,
+                 const QLabel *valueLabel, QObject *parent)
     : QObject(parent), m_item(item), m_table(table), m_history(history), m_valueLabel(valueLabel)
 {
     connect(m_item, &LiveLink::itemSet, this, [this](const QString &, bool poked) { itemSet(poked); });

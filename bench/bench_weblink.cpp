@@ -10,8 +10,8 @@
 //     bench_weblink [seconds per round] [rounds] [connections]
 
 #include "app/livelink.h"
-#include "app/messages.h"
 #include "app/mainwindow.h"
+#include "app/messages.h"
 #include "app/weblink.h"
 #include "net/weblinkserver.h"
 #include "tests/net/localnginx.h"
@@ -44,7 +44,9 @@ double milliseconds(const QString &text)
     static const QRegularExpression pattern(QStringLiteral("([0-9.]+)(us|ms|s)"));
     const QRegularExpressionMatch match = pattern.match(text);
     const double value = match.captured(1).toDouble();
-    return match.captured(2) == QLatin1String("us") ? value / 1000 : match.captured(2) == QLatin1String("s") ? value * 1000 : value;
+    return match.captured(2) == QLatin1String("us")  ? value / 1000
+           : match.captured(2) == QLatin1String("s") ? value * 1000
+                                                     : value;
 }
 
 Run runWrk(const QString &url, int seconds, int connections)
@@ -53,8 +55,9 @@ Run runWrk(const QString &url, int seconds, int connections)
     QEventLoop loop;
     QObject::connect(&wrk, &QProcess::finished, &loop, &QEventLoop::quit);
     QObject::connect(&wrk, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
-    wrk.start(QStringLiteral("wrk"), {QStringLiteral("-t1"), QStringLiteral("-c%1").arg(connections),
-                                      QStringLiteral("-d%1s").arg(seconds), QStringLiteral("--latency"), url});
+    wrk.start(QStringLiteral("wrk"),
+              {QStringLiteral("-t1"), QStringLiteral("-c%1").arg(connections),
+               QStringLiteral("-d%1s").arg(seconds), QStringLiteral("--latency"), url});
     // The window serves on this thread: the wait runs its event loop (not a polling wait, which would
     // sleep between its turns).
     if (wrk.state() != QProcess::NotRunning)
@@ -88,7 +91,8 @@ int main(int argc, char **argv)
     const int seconds = arguments.value(1, QStringLiteral("5")).toInt();
     const int rounds = arguments.value(2, QStringLiteral("3")).toInt();
     const int connections = arguments.value(3, QStringLiteral("4")).toInt();
-    Messages::setSink([](Messages::Kind, const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
+    Messages::setSink(
+        [](Messages::Kind, const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
 
     // A program folder with the bundled Dax and a free port for the web link.
     QTemporaryDir folder;
@@ -102,7 +106,9 @@ int main(int argc, char **argv)
     QFile settings(folder.filePath(QStringLiteral("Norvata.reg")));
     settings.open(QIODevice::WriteOnly);
     settings.write(QStringLiteral("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Quenkel\\Norvata]\r\n"
-                                  "\"Webport\"=dword:%1\r\n").arg(port, 8, 16, QLatin1Char('0')).toUtf8());
+                                  "\"Webport\"=dword:%1\r\n")
+                       .arg(port, 8, 16, QLatin1Char('0'))
+                       .toUtf8());
     settings.close();
 
     MainWindow form(StartOptions{folder.filePath(QStringLiteral("bin/zalvento")), {}, settings.fileName()});

@@ -190,7 +190,8 @@ void WebLinkServer::readFrom(QTcpSocket *socket)
             answer(socket, 200, "application/json", m_content.json(), withBody, request.keepAlive());
             break;
         case WebResource::Dashboard:
-            answer(socket, 200, "text/html; charset=utf-8", m_content.dashboard(), withBody, request.keepAlive());
+            answer(socket, 200, "text/html; charset=utf-8", m_content.dashboard(), withBody,
+                   request.keepAlive());
             break;
         case WebResource::Events:
             openEventStream(socket, withBody);
@@ -201,8 +202,8 @@ void WebLinkServer::readFrom(QTcpSocket *socket)
     }
 }
 
-void WebLinkServer::answer(QTcpSocket *socket, int status, const QByteArray &contentType, const QByteArray &body,
-                           bool withBody, bool keepAlive)
+void WebLinkServer::answer(QTcpSocket *socket, int status, const QByteArray &contentType,
+                           const QByteArray &body, bool withBody, bool keepAlive)
 {
     QByteArray message = statusLine(status);
     message += commonFields;

@@ -18,9 +18,9 @@ class QTimer;
 // written as the client reads. A client that lets more than maxBacklog() bytes pile up (an event stream
 // that it does not read, requests it sends without reading the answers) is dropped before the next
 // message to it. At most
-// maxConnections clients are served at a time; one more is answered 503 and closed. A connection other than an
-// event stream that sends nothing for idleTimeout() ms is closed, so that silent clients cannot hold all the
-// places. No files, no CORS.
+// maxConnections clients are served at a time; one more is answered 503 and closed. A connection other than
+// an event stream that sends nothing for idleTimeout() ms is closed, so that silent clients cannot hold all
+// the places. No files, no CORS.
 class WebLinkServer : public QObject
 {
     Q_OBJECT
@@ -67,7 +67,7 @@ private:
     struct Connection
     {
         QByteArray received;
-        QString streamTopic; // set once the connection is an event stream
+        QString streamTopic;     // set once the connection is an event stream
         qint64 lastActivity = 0; // on m_clock, ms
         bool eventStream = false;
         bool closing = false;

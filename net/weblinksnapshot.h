@@ -27,14 +27,14 @@ struct WebLinkSnapshot
     };
     enum class Direction { Unchanged, Rising, Falling };
 
-    QString index;                // the topic: the window caption ("DAX")
-    QString itemText;             // the live item "Kurs" exactly
-    std::optional<double> value;  // the item text as a number; none after a poke that is no number
-    QDateTime calculated;         // the last calculation that set the item; invalid before the first
+    QString index;               // the topic: the window caption ("DAX")
+    QString itemText;            // the live item "Kurs" exactly
+    std::optional<double> value; // the item text as a number; none after a poke that is no number
+    QDateTime calculated;        // the last calculation that set the item; invalid before the first
     Direction direction = Direction::Unchanged; // the value label's colour
     QList<Component> components;
-    QList<HistoryPoint> history;  // the day's "Index" series, or only its end
-    int historyLength = 0;        // the points of the whole series
+    QList<HistoryPoint> history; // the day's "Index" series, or only its end
+    int historyLength = 0;       // the points of the whole series
 
     int staleCount() const;
 };
@@ -42,6 +42,6 @@ struct WebLinkSnapshot
 // The snapshot as a JSON object (UTF-8, compact): "index", "item", "value", "time", "direction" ("up",
 // "down", "unchanged"), "staleCount", "components" [{"name", "wkn", "price", "bid", "ask", "weight",
 // "quoteTime", "stale"}], "historyLength",
-// "historyLast" ([epoch milliseconds, value] or null), and "history" [[epoch milliseconds, value], ...] when `withHistory`. Unknown
-// numbers and times are null; times are ISO 8601 with their UTC offset.
+// "historyLast" ([epoch milliseconds, value] or null), and "history" [[epoch milliseconds, value], ...] when
+// `withHistory`. Unknown numbers and times are null; times are ISO 8601 with their UTC offset.
 QByteArray webLinkJson(const WebLinkSnapshot &snapshot, bool withHistory);

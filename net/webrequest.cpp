@@ -66,7 +66,8 @@ bool parseHeaderLine(QByteArrayView line, WebRequest &request)
     const qsizetype colon = line.indexOf(':');
     if (colon <= 0 || !isToken(line.first(colon)))
         return false;
-    request.headers.append({line.first(colon).toByteArray(), trimmedBlanks(line.sliced(colon + 1)).toByteArray()});
+    request.headers.append(
+        {line.first(colon).toByteArray(), trimmedBlanks(line.sliced(colon + 1)).toByteArray()});
     return true;
 }
 
@@ -149,7 +150,7 @@ WebRequestParse parseWebRequest(QByteArrayView bytes, qsizetype maxHeadSize)
         const qsizetype lineEnd = bytes.indexOf('\n', position);
         if (lineEnd < 0) {
             result.state = bytes.size() - start > maxHeadSize ? WebRequestParse::State::TooLarge
-                                                               : WebRequestParse::State::Incomplete;
+                                                              : WebRequestParse::State::Incomplete;
             return result;
         }
         if (lineEnd + 1 - start > maxHeadSize) {
@@ -166,8 +167,8 @@ WebRequestParse parseWebRequest(QByteArrayView bytes, qsizetype maxHeadSize)
         }
         if (line.isEmpty())
             break;
-        const bool ok = requestLineSeen ? parseHeaderLine(line, result.request)
-                                        : parseRequestLine(line, result.request);
+        const bool ok =
+            requestLineSeen ? parseHeaderLine(line, result.request) : parseRequestLine(line, result.request);
         if (!ok) {
             result.state = WebRequestParse::State::Malformed;
             return result;

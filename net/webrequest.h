@@ -9,9 +9,9 @@
 // The head of one HTTP request as the web link receives it (RFC 9112): request line and header fields.
 struct WebRequest
 {
-    QByteArray method;  // as sent, case included ("GET", "HEAD", "POST", ...)
-    QByteArray target;  // the request target, e.g. "/DAX?x=1"
-    int minorVersion = 1; // HTTP/1.<minorVersion>
+    QByteArray method;                            // as sent, case included ("GET", "HEAD", "POST", ...)
+    QByteArray target;                            // the request target, e.g. "/DAX?x=1"
+    int minorVersion = 1;                         // HTTP/1.<minorVersion>
     QList<QPair<QByteArray, QByteArray>> headers; // names as sent, values without surrounding blanks
 
     // The value of the first header field of this name (ignoring case); null when there is none.
@@ -48,7 +48,7 @@ enum class WebResource { Item, Json, Events, Dashboard };
 
 struct WebRoute
 {
-    int status = 200;           // 200 with `resource`, or the error status to answer with
+    int status = 200; // 200 with `resource`, or the error status to answer with
     WebResource resource = WebResource::Item;
 };
 

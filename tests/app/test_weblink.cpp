@@ -143,23 +143,28 @@ private slots:
         const QByteArray host = "\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
         QTest::newRow("item") << "GET /DAX HTTP/1.1" + host << 200 << QByteArray("text/plain; charset=utf-8")
                               << QByteArray("10422,22");
-        QTest::newRow("item, lower case") << "GET /dax HTTP/1.0" + host << 200
-                                          << QByteArray("text/plain; charset=utf-8") << QByteArray("10422,22");
+        QTest::newRow("item, lower case")
+            << "GET /dax HTTP/1.0" + host << 200 << QByteArray("text/plain; charset=utf-8")
+            << QByteArray("10422,22");
         QTest::newRow("item, HEAD") << "HEAD /DAX HTTP/1.1" + host << 200
                                     << QByteArray("text/plain; charset=utf-8") << QByteArray();
         QTest::newRow("JSON") << "GET /Dax.json HTTP/1.1" + host << 200 << QByteArray("application/json")
                               << QByteArray("~\"item\":\"10422,22\"");
         QTest::newRow("dashboard") << "GET / HTTP/1.1" + host << 200 << QByteArray("text/html; charset=utf-8")
                                    << QByteArray("~<meta name=\"zalvento-topic\" content=\"DAX\">");
-        QTest::newRow("POST") << QByteArray("POST /DAX HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 4\r\n\r\nKurs") << 405
-                              << QByteArray("text/plain; charset=utf-8") << QByteArray("405 Method Not Allowed\n");
-        QTest::newRow("foreign host") << QByteArray("GET /DAX HTTP/1.1\r\nHost: example.org\r\n\r\n") << 421
-                                      << QByteArray("text/plain; charset=utf-8")
-                                      << QByteArray("421 Misdirected Request\n");
-        QTest::newRow("other topic") << "GET /MDAX HTTP/1.1" + host << 404 << QByteArray("text/plain; charset=utf-8")
+        QTest::newRow("POST") << QByteArray(
+                                     "POST /DAX HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 4\r\n\r\nKurs")
+                              << 405 << QByteArray("text/plain; charset=utf-8")
+                              << QByteArray("405 Method Not Allowed\n");
+        QTest::newRow("foreign host")
+            << QByteArray("GET /DAX HTTP/1.1\r\nHost: example.org\r\n\r\n") << 421
+            << QByteArray("text/plain; charset=utf-8") << QByteArray("421 Misdirected Request\n");
+        QTest::newRow("other topic") << "GET /MDAX HTTP/1.1" + host << 404
+                                     << QByteArray("text/plain; charset=utf-8")
                                      << QByteArray("404 Not Found\n");
         QTest::newRow("garbage") << QByteArray("\x16\x03\x01 hello\r\n\r\n") << 400
-                                 << QByteArray("text/plain; charset=utf-8") << QByteArray("400 Bad Request\n");
+                                 << QByteArray("text/plain; charset=utf-8")
+                                 << QByteArray("400 Bad Request\n");
     }
 
     void endpoints()
@@ -194,7 +199,8 @@ private slots:
         m_form->indexTable.setCell(IndexTable::Kurswert, 1, QStringLiteral("13"));
         // A long day before this calculation: its JSON view is larger than any backlog bound.
         for (int i = 0; i < 20000; ++i)
-            m_form->historyChart->addPoint(HistorySeries::Index, QDateTime::currentDateTime().addSecs(i - 20000), 10000 + i);
+            m_form->historyChart->addPoint(HistorySeries::Index,
+                                           QDateTime::currentDateTime().addSecs(i - 20000), 10000 + i);
         m_form->calculation.calculate();
 
         const QJsonObject json = QJsonDocument::fromJson(get(m_port, "/DAX.json").body).object();
@@ -202,8 +208,8 @@ private slots:
         QCOMPARE(json.value("item").toString(), QStringLiteral("10642,22"));
         QCOMPARE(json.value("value").toDouble(), 10642.22);
         QCOMPARE(json.value("direction").toString(), QStringLiteral("up"));
-        QVERIFY(QDateTime::fromString(json.value("time").toString(), Qt::ISODateWithMs).secsTo(
-                    QDateTime::currentDateTime()) < 60);
+        QVERIFY(QDateTime::fromString(json.value("time").toString(), Qt::ISODateWithMs)
+                    .secsTo(QDateTime::currentDateTime()) < 60);
         QCOMPARE(json.value("staleCount").toInt(), 1);
         QCOMPARE(json.value("history").toArray().size(), 20001);
         QCOMPARE(json.value("history").toArray().last().toArray().at(1).toDouble(), 10642.22);
@@ -240,7 +246,8 @@ private slots:
         QProcess poke;
         poke.start(QStringLiteral("gdbus"),
                    {"call", "--session", "--dest", "de.quenkel.zalvento", "--object-path", "/DAX", "--method",
-                    "org.freedesktop.DBus.Properties.Set", LiveLink::interfaceName, LiveLink::itemName, "<'10500'>"});
+                    "org.freedesktop.DBus.Properties.Set", LiveLink::interfaceName, LiveLink::itemName,
+                    "<'10500'>"});
         QTRY_COMPARE_WITH_TIMEOUT(poke.state(), QProcess::NotRunning, 20000);
         QCOMPARE(poke.exitCode(), 0);
         QTRY_COMPARE(follower.events().size(), 3);

@@ -71,7 +71,8 @@ private slots:
         m_folder->writeInfo();
         m_folder->writeDefinition();
         m_port = freePort();
-        m_folder->writeSettings({QStringLiteral("\"Webport\"=dword:%1").arg(m_port, 8, 16, QLatin1Char('0'))});
+        m_folder->writeSettings(
+            {QStringLiteral("\"Webport\"=dword:%1").arg(m_port, 8, 16, QLatin1Char('0'))});
         m_form = std::make_unique<MainWindow>(m_folder->options());
         m_form->show();
         QVERIFY(m_form->webLink->server());
@@ -92,22 +93,25 @@ private slots:
         // when the user allows it), with one macro: it opens a document with its links updated (a document
         // converted with --convert-to keeps external content off), recalculates it and stores it as CSV.
         const QString profile = m_folder->path(QStringLiteral("calc-profile"));
-        const QString profileOption = QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile).toString();
+        const QString profileOption =
+            QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile).toString();
         QProcess initialise;
-        initialise.start(QStringLiteral("soffice"),
-                         {profileOption, QStringLiteral("--headless"), QStringLiteral("--terminate_after_init")});
+        initialise.start(QStringLiteral("soffice"), {profileOption, QStringLiteral("--headless"),
+                                                     QStringLiteral("--terminate_after_init")});
         QCOMPARE(runToEnd(initialise, 120000), 0);
-        for (const QString name : {"user/basic/script.xlc", "user/basic/Standard/script.xlb",
-                                   "user/basic/Standard/Module1.xba"})
+        for (const QString name :
+             {"user/basic/script.xlc", "user/basic/Standard/script.xlb", "user/basic/Standard/Module1.xba"})
             writeFile(profile + QLatin1Char('/') + name, fixture(QStringLiteral("calc-profile/") + name));
         const QString settingsPath = profile + QStringLiteral("/user/registrymodifications.xcu");
         QFile settingsFile(settingsPath);
         QVERIFY(settingsFile.open(QIODevice::ReadOnly));
         QByteArray settings = settingsFile.readAll();
         settingsFile.close();
-        settings.replace("</oor:items>", fixture(QStringLiteral("calc-settings.xml"))
-                                             .replace("@FOLDER@", QUrl::fromLocalFile(m_folder->root.path()).toEncoded()) +
-                                             "</oor:items>");
+        settings.replace(
+            "</oor:items>",
+            fixture(QStringLiteral("calc-settings.xml"))
+                    .replace("@FOLDER@", QUrl::fromLocalFile(m_folder->root.path()).toEncoded()) +
+                "</oor:items>");
         writeFile(settingsPath, settings);
         const QString document = m_folder->path(QStringLiteral("kurs.fods"));
         const QString csv = m_folder->path(QStringLiteral("kurs.csv"));
@@ -137,7 +141,8 @@ private slots:
                 said << QString::fromUtf8(probe.readLine()).trimmed();
                 if (said.last() == QLatin1String("LOADED")) {
                     // A later calculation, with a rising value.
-                    m_form->setQuoteAges({{QDateTime::currentDateTime().addSecs(-20), false}, {QDateTime(), true}});
+                    m_form->setQuoteAges(
+                        {{QDateTime::currentDateTime().addSecs(-20), false}, {QDateTime(), true}});
                     m_form->indexTable.setCell(IndexTable::Kurswert, 1, QStringLiteral("13"));
                     m_form->calculation.calculate();
                 } else if (said.last() == QLatin1String("UPDATED")) {
