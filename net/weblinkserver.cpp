@@ -11,6 +11,7 @@ namespace {
 // The kernel's send buffer of an event stream: small, so that a client that stops reading shows in the
 // server's own backlog soon rather than after megabytes.
 constexpr int eventStreamSendBuffer = 64 * 1024;
+constexpr qint64 receiveLimit = 64 * 1024;
 
 QByteArray statusLine(int status)
 {
@@ -117,6 +118,8 @@ void WebLinkServer::accept()
         }
         // Answers are written whole: no waiting for more to fill a segment (Nagle).
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        // What a client sends is taken in bounded portions: a flood waits in the kernel, not in memory here.
+        socket->setReadBufferSize(receiveLimit);
         Connection connection;
         connection.lastActivity = m_clock.elapsed();
         m_connections.insert(socket, connection);
