@@ -210,8 +210,14 @@ void LiveLink::setTopic(const QString &caption)
 
 void LiveLink::setItemText(const QString &text)
 {
+    setItem(text, false);
+}
+
+void LiveLink::setItem(const QString &text, bool poked)
+{
     m_itemText = text;
     notify();
+    emit itemSet(m_itemText, poked);
 }
 
 bool LiveLink::isTopicPath(const QString &path) const
@@ -308,7 +314,7 @@ bool LiveLink::handleMessage(const QDBusMessage &message, const QDBusConnection 
                 return true;
             }
             reply(connection, message, {});
-            setItemText(value.toString());
+            setItem(value.toString(), true);
             emit itemPoked(m_itemText);
             return true;
         }

@@ -63,6 +63,8 @@ public:
     QString itemText() const { return m_itemText; }
 
 signals:
+    // The item was set: by a calculation, or by a linked program (`poked`). Sent also for an unchanged text.
+    void itemSet(const QString &text, bool poked);
     // A linked program replaced the item's text (a poke).
     void itemPoked(const QString &text);
 
@@ -71,6 +73,7 @@ private:
     QString introspect(const QString &path) const;
     bool isTopicPath(const QString &path) const;
     void notify();
+    void setItem(const QString &text, bool poked);
 
     QDBusConnection m_connection;
     std::unique_ptr<QObject> m_object;

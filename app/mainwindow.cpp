@@ -9,6 +9,7 @@
 #include "app/messages.h"
 #include "app/quoteagepanel.h"
 #include "app/settingsstore.h"
+#include "app/weblink.h"
 #include "core/errors.h"
 #include "core/programfiles.h"
 #include "core/valuexmlfile.h"
@@ -90,6 +91,7 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
     automaticCycle.modeChanged = [this](bool on) { showAutomaticMode(on); };
 
     buildElements(*this, &indexTable);
+    webLink = new WebLink(liveLink, &indexTable, historyChart, valueLabel, this);
     setValueColour(ValueColour::ButtonFace);
     connectElements();
 
@@ -235,6 +237,11 @@ void MainWindow::applySettings()
     m_quoteServer = settings.quoteServer;
     m_updateServer = settings.updateServer;
     m_kursalter = settings.kursalter;
+    // A port that another program holds leaves the program without the web link, silently.
+    if (settings.webPort > 0 && settings.webPort <= 65535)
+        webLink->start(quint16(settings.webPort));
+    else
+        webLink->stop();
 
     norvataMenu->setEnabled(norvataAvailable);
     norvataMenu->menuAction()->setEnabled(norvataAvailable);
@@ -385,6 +392,7 @@ FeedPage MainWindow::fetchFeed(const QuoteFeed &feed)
 void MainWindow::setQuoteAges(const QuoteAges &ages)
 {
     gridCells->setQuoteAges(ages);
+    webLink->setQuoteAges(ages);
     quoteAgePanel->showAges(ages);
     gridView->viewport()->update();
 }

@@ -29,6 +29,7 @@
 class FeedFetcher;
 class THttpClient;
 class LiveLink;
+class WebLink;
 
 // How the program was started: what decides the program directory, the command line and the settings file.
 // Tests give a temporary program folder and settings file here, never the user's own.
@@ -70,6 +71,8 @@ public:
     NorvataTable norvataTable;
     PriceRefresh priceRefresh;
     LiveLink *liveLink = nullptr;
+    // The live item over HTTP on 127.0.0.1, on the port of the setting "Webport".
+    WebLink *webLink = nullptr;
     THttpClient *httpClient = nullptr;
     // Fetches the quote feeds of the feed file (HTTPS and HTTP); the built-in page keeps httpClient.
     FeedFetcher *feedFetcher = nullptr;

@@ -77,6 +77,7 @@ WindowSettings readWindowSettings(const SettingsValues &settings, const QString 
     result.quoteServer = serverSetting(settings, QStringLiteral("Kursserver"));
     result.updateServer = serverSetting(settings, QStringLiteral("Updateserver"));
     result.kursalter = integerSetting(settings, QStringLiteral("Kursalter"), result.kursalter);
+    result.webPort = integerSetting(settings, QStringLiteral("Webport"), result.webPort);
     return result;
 }
 

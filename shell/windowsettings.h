@@ -41,6 +41,7 @@ struct WindowSettings
     QString quoteServer;  // "Kursserver", empty for the program's own
     QString updateServer; // "Updateserver", empty for the maker's
     int kursalter = 15;   // "Kursalter": minutes after which a quote is stale, 0 for never
+    int webPort = 47654;  // "Webport": the web link's port on 127.0.0.1, 0 (or no port number) for none
 };
 
 // A stored source choice above 1 selects "Internet"; below 0 none is marked.
@@ -50,7 +51,8 @@ int clampSourceChoice(qint32 stored);
 // values after it stay empty and the database session is not prepared. Norvata counts as available when
 // "Datenpath" is set and "Intraday.db" lies in that folder; `prepareSession` (which may throw, silently
 // too) is called with the data folder while it is still taken to be available. The server values are
-// read apart from that order, and so are the dwords of the program's own ("Kursalter"): a missing or
+// read apart from that order, and so are the dwords of the program's own ("Kursalter",
+// "Webport"): a missing or
 // mistyped one means its default.
 WindowSettings readWindowSettings(const SettingsValues &settings, const QString &programFolder,
                                   const std::function<void(const QString &dataFolder)> &prepareSession);

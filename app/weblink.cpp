@@ -1,0 +1,137 @@
+#include "app/weblink.h"
+
+#include "app/historychart.h"
+#include "app/livelink.h"
+#include "core/indextable.h"
+#include "core/numbertext.h"
+#include "net/weblinkserver.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QLocale>
+#include <QTimer>
+
+namespace {
+
+std::optional<double> numberOf(const QString &text)
+{
+    const std::optional<long double> value =
+        NumberText::tryParseFloat(text, QLocale::system().decimalPoint().at(0));
+    if (!value)
+        return std::nullopt;
+    return double(*value);
+}
+
+} // namespace
+
+WebLink::WebLink(LiveLink *item, const IndexTable *table, const HistoryChart *history,
+                 const QLabel *valueLabel, QObject *parent)
+    : QObject(parent), m_item(item), m_table(table), m_history(history), m_valueLabel(valueLabel)
+{
+    connect(m_item, &LiveLink::itemSet, this, [this](const QString &, bool poked) { itemSet(poked); });
+}
+
+WebLink::~WebLink() = default;
+
+bool WebLink::start(quint16 port)
+{
+    // A reload with the same port keeps the server and its clients.
+    if (m_server && m_server->isListening() && m_server->port() == port)
+        return true;
+    stop();
+    if (port == 0)
+        return false;
+    WebLinkServer::Content content;
+    content.topic = [this] { return m_item->topic(); };
+    content.item = [this] { return m_item->itemText().toUtf8(); };
+    content.json = [this] { return webLinkJson(snapshot(true), true); };
+    content.dashboard = [this] {
+        return dashboardPage().replace("@TOPIC@", m_item->topic().toHtmlEscaped().toUtf8());
+    };
+    m_server = new WebLinkServer(std::move(content), this);
+    if (!m_server->listen(port)) {
+        stop();
+        return false;
+    }
+    return true;
+}
+
+void WebLink::stop()
+{
+    delete m_server;
+    m_server = nullptr;
+}
+
+void WebLink::itemSet(bool poked)
+{
+    if (!poked)
+        m_calculated = QDateTime::currentDateTime();
+    if (!m_server)
+        return;
+    // The item is set in the middle of a calculation; its weights and history point follow. The events
+    // go out when it has ended, one per setting of the item.
+    if (m_pendingEvents++ == 0)
+        QTimer::singleShot(0, this, &WebLink::sendPendingEvents);
+}
+
+void WebLink::sendPendingEvents()
+{
+    const int count = std::exchange(m_pendingEvents, 0);
+    if (!m_server || count == 0)
+        return;
+    const QByteArray data = webLinkJson(snapshot(false), false);
+    for (int i = 0; i < count; ++i)
+        m_server->sendEvent(data);
+}
+
+WebLinkSnapshot WebLink::snapshot(bool withHistory) const
+{
+    WebLinkSnapshot snapshot;
+    snapshot.index = m_item->topic();
+    snapshot.itemText = m_item->itemText();
+    snapshot.value = numberOf(snapshot.itemText);
+    snapshot.calculated = m_calculated;
+
+    const QColor colour = m_valueLabel->palette().color(QPalette::Window);
+    if (colour == QColor(0, 255, 0))
+        snapshot.direction = WebLinkSnapshot::Direction::Rising;
+    else if (colour == QColor(255, 0, 0))
+        snapshot.direction = WebLinkSnapshot::Direction::Falling;
+
+    const bool quotes = m_table->columns() > IndexTable::BID;
+    for (int row = 1; row < m_table->rows(); ++row) {
+        WebLinkSnapshot::Component component;
+        component.name = m_table->cell(IndexTable::Name, row);
+        component.wkn = m_table->cell(IndexTable::WKN, row);
+        component.price = numberOf(m_table->cell(IndexTable::Kurswert, row));
+        component.weight = numberOf(m_table->cell(IndexTable::Wichtung, row));
+        if (quotes) {
+            component.bid = numberOf(m_table->cell(IndexTable::BID, row));
+            component.ask = numberOf(m_table->cell(IndexTable::ASK, row));
+        }
+        if (row - 1 < m_quoteAges.size()) {
+            component.quoteTime = m_quoteAges.at(row - 1).time;
+            component.stale = m_quoteAges.at(row - 1).stale;
+        }
+        snapshot.components.append(component);
+    }
+
+    // Only the last point unless the whole line is asked for: a trading day holds thousands.
+    const int points = m_history->pointCount(HistorySeries::Index);
+    snapshot.historyLength = points;
+    for (int i = withHistory ? 0 : std::max(0, points - 1); i < points; ++i) {
+        const QPointF point = m_history->point(HistorySeries::Index, i);
+        snapshot.history.append({QDateTime::fromMSecsSinceEpoch(qint64(point.x())), point.y()});
+    }
+    return snapshot;
+}
+
+QByteArray WebLink::dashboardPage()
+{
+    static const QByteArray page = [] {
+        QFile file(QStringLiteral(":/weblink/dashboard.html"));
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }();
+    return page;
+}
