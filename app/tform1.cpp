@@ -8,7 +8,7 @@
 #include "app/livelink.h"
 #include "app/lightbulbs.h"
 #include "app/messages.h"
-#include "app/settingsstore.h"
+#include "core/settingsstore.h"
 #include "core/errors.h"
 #include "core/numbertext.h"
 #include "core/programfiles.h"

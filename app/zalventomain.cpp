@@ -1,5 +1,5 @@
 #include "app/livelink.h"
-#include "app/settingsstore.h"
+#include "core/settingsstore.h"
 #include "app/tform1.h"
 #include "app/zalventoapplication.h"
 
