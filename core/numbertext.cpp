@@ -277,6 +277,16 @@ long double parseFloat(const QString &text, QChar decimalSeparator)
     throw ConversionError(QStringLiteral("'%1' ist kein gültiger Gleitkommawert").arg(text));
 }
 
+double parseDouble(const QString &text, QChar decimalSeparator)
+{
+    if (const auto value = tryParseFloat(text, decimalSeparator)) {
+        const auto rounded = static_cast<double>(*value);
+        if (std::isfinite(rounded))
+            return rounded;
+    }
+    throw ConversionError(QStringLiteral("'%1' ist kein gültiger Gleitkommawert").arg(text));
+}
+
 std::optional<qint32> tryParseInteger(const QString &text)
 {
     qsizetype i = 0;
