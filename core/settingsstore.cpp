@@ -268,6 +268,14 @@ bool SettingsStore::valueExists(const QString &name) const
     return find(name) != nullptr;
 }
 
+QStringList SettingsStore::valueNames() const
+{
+    QStringList names;
+    for (const Value &value : m_values)
+        names << value.name;
+    return names;
+}
+
 QString SettingsStore::readString(const QString &name) const
 {
     const Value *value = find(name);

@@ -45,6 +45,8 @@ public:
     void openKey();
 
     bool valueExists(const QString &name) const;
+    // The names of the values of the settings key, as read or written.
+    QStringList valueNames() const;
     // Throws SettingsTypeError when the value is no text (plain or expandable).
     QString readString(const QString &name) const;
     // Throws SettingsTypeError when the value is no 32-bit integer.
