@@ -6,8 +6,8 @@
 #include "fuzztarget.h"
 #include "tests/core/fakeindexwindow.h"
 
+#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 namespace {
 
@@ -21,7 +21,7 @@ QByteArray readFile(const QString &path)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static QTemporaryDir folder;
+    const QDir folder(fuzzScratchFolder());
     const QString input = folder.filePath(QStringLiteral("Dax.txt"));
     const QString first = folder.filePath(QStringLiteral("Erste.txt"));
     const QString second = folder.filePath(QStringLiteral("Zweite.txt"));

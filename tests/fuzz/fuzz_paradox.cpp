@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 namespace {
 
@@ -101,7 +100,7 @@ QByteArray fuzzInputFromFiles(const QStringList &paths)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static QTemporaryDir folder;
+    const QDir folder(fuzzScratchFolder());
     QDir dir(folder.path());
     for (const QString &name : dir.entryList(QDir::Files))
         dir.remove(name);

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -19,6 +20,14 @@ QByteArray readFile(const QString &path)
 __attribute__((weak)) QByteArray fuzzInputFromFiles(const QStringList &paths)
 {
     return paths.isEmpty() ? QByteArray() : readFile(paths.first());
+}
+
+QString fuzzScratchFolder()
+{
+    static const QString base =
+        QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+    static QTemporaryDir folder(base + QStringLiteral("/zalvento-fuzz-XXXXXX"));
+    return folder.path();
 }
 
 void fuzzSetUp(int argc, char **argv)

@@ -22,6 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 // whose input packs several files defines its own.
 QByteArray fuzzInputFromFiles(const QStringList &paths);
 
+// A folder of the process's own for the files of one input, in memory where the system offers one (file
+// writes there are fast also when the program syncs them to disk). Removed when the process ends.
+QString fuzzScratchFolder();
+
 // Creates the application object that the targets' Qt code expects; called once before any input.
 void fuzzSetUp(int argc, char **argv);
 
