@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev libbenchmark-dev pxlib-dev
   dbus libglib2.0-bin xvfb xauth x11-utils imagemagick python3 curl nginx-light fonts-liberation2
+  clang libclang-rt-14-dev
 )
 
 missing=()
