@@ -71,10 +71,16 @@ for target in "${targets[@]}"; do
     found_before_run=$(find "$findings" -type f | wc -l)
     "$binary" -max_total_time="$left" -timeout=25 -print_final_stats=1 -artifact_prefix="$findings/" \
       "$corpus" "$references" "$seeds" >"$log" 2>&1 && status=0 || status=$?
-    done_units=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    done_units=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1 || true)
     executions=$((executions + ${done_units:-0}))
-    covered=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+    covered=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2 || true)
     [ "${covered:-0}" -gt "$coverage" ] && coverage=$covered
+    # An input of the corpus itself fails (a fault found before and not mended yet): the run cannot start.
+    if [ "$status" -ne 0 ] && ! grep -q 'INITED' "$log"; then
+      echo "fuzz.sh: $target: an input of the corpus fails, see $log" >&2
+      grep -m1 -E 'SUMMARY|property broken' "$log" >&2 || true
+      break
+    fi
     # Ended without leaving a finding (a start-up failure, a signal): do not start again.
     if [ "$status" -ne 0 ] && [ "$(find "$findings" -type f | wc -l)" -eq "$found_before_run" ]; then
       echo "fuzz.sh: $target stopped with status $status, see $log" >&2
