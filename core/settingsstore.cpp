@@ -85,6 +85,13 @@ bool isHexContinuation(const QString &line)
     return pattern.match(line).hasMatch();
 }
 
+// Ends the last line of the file: a CR already there becomes CR LF, so that the line's text stays the same.
+void endLine(QByteArray &raw)
+{
+    if (!raw.endsWith('\n'))
+        raw += raw.endsWith('\r') ? "\n" : "\r\n";
+}
+
 } // namespace
 
 QString SettingsStore::defaultFilePath()
@@ -218,8 +225,7 @@ QByteArray SettingsStore::compose() const
     if (m_sectionHeader < 0 && anyNew) {
         if (entries.isEmpty())
             entries << "REGEDIT4\r\n";
-        if (!entries.last().endsWith('\n'))
-            entries.last() += "\r\n";
+        endLine(entries.last());
         if (!textOf(entries.last()).trimmed().isEmpty())
             entries << "\r\n";
         entries << sectionHeader.toUtf8() + "\r\n";
@@ -238,8 +244,8 @@ QByteArray SettingsStore::compose() const
         }
     }
     if (!added.isEmpty()) {
-        if (insertAt > 0 && !entries[insertAt - 1].endsWith('\n'))
-            entries[insertAt - 1] += "\r\n";
+        if (insertAt > 0)
+            endLine(entries[insertAt - 1]);
         entries.insert(insertAt, added);
     }
     return entries.join();
