@@ -1,5 +1,5 @@
-// The ordinary main of a fuzz target: runs every file under the folders named on the command line
-// (the checked-in corpus, its findings included) through the target once. A broken property aborts, a
+// The ordinary main of a fuzz target: runs the files, and every file under the folders, named on the command
+// line (the checked-in corpus, its findings included) through the target once. A broken property aborts, a
 // hang ends by the alarm; either way the test fails and names the input.
 
 #include "fuzztarget.h"
@@ -42,6 +42,8 @@ int main(int argc, char **argv)
     int skipped = 0;
     for (int i = 1; i < argc; ++i) {
         QStringList files;
+        if (QFileInfo(QString::fromLocal8Bit(argv[i])).isFile())
+            files << QString::fromLocal8Bit(argv[i]);
         QDirIterator it(QString::fromLocal8Bit(argv[i]), QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext())
             files << it.next();
