@@ -8,7 +8,7 @@
 #include "app/livelink.h"
 #include "app/messages.h"
 #include "app/quoteagepanel.h"
-#include "app/settingsstore.h"
+#include "core/settingsstore.h"
 #include "app/weblink.h"
 #include "core/errors.h"
 #include "core/programfiles.h"

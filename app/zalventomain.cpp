@@ -1,6 +1,6 @@
 #include "app/livelink.h"
-#include "app/settingsstore.h"
 #include "app/mainwindow.h"
+#include "core/settingsstore.h"
 #include "app/zalventoapplication.h"
 
 #include <cstdio>

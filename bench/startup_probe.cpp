@@ -1,8 +1,8 @@
 // Start-up probes: the program's start to its first value shown, beside a bare Qt Widgets window's start.
 // Each prints the milliseconds from the moment its launcher took (ZALVENTO_LAUNCHED_NS, CLOCK_MONOTONIC)
 // to the moment its window was first painted, then ends. bench/startup.sh runs both in turns.
-#include "app/settingsstore.h"
 #include "app/mainwindow.h"
+#include "core/settingsstore.h"
 #include "app/zalventoapplication.h"
 
 #include <QEvent>

@@ -38,7 +38,7 @@ void IndexDefinition::load(const QString &path)
         file.close();
 
         IndexFirma = 0;
-        Referenzkurs = static_cast<double>(NumberText::parseFloat(lines.readLine(), m_decimalSeparator));
+        Referenzkurs = NumberText::parseDouble(lines.readLine(), m_decimalSeparator);
         m_window.setReferenzkursText(NumberText::format(Referenzkurs, m_decimalSeparator));
         IndexFirma = NumberText::parseInteger(lines.readLine());
         m_window.setIndexFirmaText(QString::number(IndexFirma));

@@ -2,7 +2,9 @@
 
 #include "core/errors.h"
 
+#include <algorithm>
 #include <array>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -274,6 +276,18 @@ long double parseFloat(const QString &text, QChar decimalSeparator)
 {
     if (const auto value = tryParseFloat(text, decimalSeparator))
         return *value;
+    throw ConversionError(QStringLiteral("'%1' ist kein gültiger Gleitkommawert").arg(text));
+}
+
+double parseDouble(const QString &text, QChar decimalSeparator)
+{
+    // The largest double's text has its 15 digits rounded up, beyond the largest double: that text stands
+    // for the largest double, so that every double's text reads back.
+    constexpr long double largestDoubleText = 1.79769313486232e308L;
+    if (const auto value = tryParseFloat(text, decimalSeparator)) {
+        if (std::fabs(*value) <= largestDoubleText)
+            return static_cast<double>(std::clamp<long double>(*value, -DBL_MAX, DBL_MAX));
+    }
     throw ConversionError(QStringLiteral("'%1' ist kein gültiger Gleitkommawert").arg(text));
 }
 

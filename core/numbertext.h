@@ -20,6 +20,10 @@ std::optional<long double> tryParseFloat(const QString &text, QChar decimalSepar
 // As tryParseFloat; throws ConversionError "'<text>' ist kein gültiger Gleitkommawert".
 long double parseFloat(const QString &text, QChar decimalSeparator);
 
+// As parseFloat, for a value that is kept as a double: a value beyond the double range counts as no
+// number and throws the same ConversionError, so that no infinity reaches a box or a file.
+double parseDouble(const QString &text, QChar decimalSeparator);
+
 // A 32-bit signed decimal integer, blanks before it allowed. Returns nothing for anything else.
 std::optional<qint32> tryParseInteger(const QString &text);
 

@@ -377,6 +377,23 @@ void THttpClient::relocate(const QString &value)
     m_relocating = true;
     const HttpUrl url = HttpUrl::parse(value);
     const bool pathOnly = value.startsWith(QLatin1Char('/')) && !value.startsWith(QStringLiteral("//"));
+    if (!Proxy.isEmpty()) {
+        // Through a proxy every request goes to the proxy: a relocation changes the document asked for,
+        // never the connection, so that a response cannot send the client past the proxy.
+        QString host = m_hostHeader;
+        QString port;
+        QString path = pathOnly ? value : QLatin1Char('/') + value;
+        if (!pathOnly && url.absolute) {
+            host = url.host.isEmpty() ? m_hostHeader : url.host;
+            port = url.host.isEmpty() ? QString() : url.port;
+            path = url.path.isEmpty() ? QStringLiteral("/") : url.path;
+        }
+        m_hostHeader = host;
+        m_target = (url.scheme.isEmpty() ? QStringLiteral("http") : url.scheme) + QStringLiteral("://") +
+                   host + (port.isEmpty() ? QString() : QLatin1Char(':') + port) + path;
+        Location = m_target;
+        return;
+    }
     if (pathOnly || (url.absolute && url.host.isEmpty())) {
         m_target = pathOnly ? value : (url.path.isEmpty() ? QStringLiteral("/") : url.path);
         Location = QStringLiteral("http://") + m_connectHost + m_target;

@@ -139,6 +139,8 @@ private slots:
         QTest::addColumn<double>("referenzkurs");
         QTest::newRow("line 1 no number")
             << crlf({"neun", "0"}) << "'neun' ist kein gültiger Gleitkommawert" << 5.0;
+        QTest::newRow("divisor beyond the double range")
+            << crlf({"1E400", "0"}) << "'1E400' ist kein gültiger Gleitkommawert" << 5.0;
         QTest::newRow("line 2 no integer")
             << crlf({"9", "1,5"}) << "'1,5' ist kein gültiger Integerwert" << 9.0;
         QTest::newRow("lf line ends")

@@ -169,6 +169,33 @@ private slots:
         QVERIFY(!NumberText::tryParseFloat(QStringLiteral("10422,22"), QLatin1Char('.')));
     }
 
+    // A value kept as a double: beyond the double range it is no number, but the largest double's own
+    // text, rounded up to 15 digits, reads back.
+    void parseDouble_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<double>("value");
+        QTest::newRow("largest double's text") << "1,79769313486232E308" << true << 1.7976931348623157e308;
+        QTest::newRow("negative") << "-1,79769313486232E308" << true << -1.7976931348623157e308;
+        QTest::newRow("next text up") << "1,79769313486233E308" << false << 0.0;
+        QTest::newRow("below the double range") << "1E-400" << true << 0.0;
+    }
+
+    void parseDouble()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(double, value);
+        try {
+            QCOMPARE(NumberText::parseDouble(text, QLatin1Char(',')), value);
+            QVERIFY(valid);
+        } catch (const ConversionError &e) {
+            QVERIFY(!valid);
+            QCOMPARE(e.text(), "'" + text + "' ist kein gültiger Gleitkommawert");
+        }
+    }
+
     void parseErrorTexts()
     {
         try {

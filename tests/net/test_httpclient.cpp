@@ -81,6 +81,7 @@ private slots:
     void relocationWithQueryAndCookie();
     void relocationForms_data();
     void relocationForms();
+    void relocationThroughAProxyStaysOnIt();
     void circleOfRedirectsEnds();
     void failures_data();
     void failures();
@@ -296,6 +297,22 @@ void TestHttpClient::relocationForms()
     QCOMPARE(outcome.body, QByteArray("this"));
     QCOMPARE(server.requests().value(1).split('\r').value(0), secondRequestLine);
     QCOMPARE(client.Location, finalLocation);
+}
+
+void TestHttpClient::relocationThroughAProxyStaysOnIt()
+{
+    ScriptedServer proxy;
+    proxy.addScript(ScriptedServer::Script::respond(
+        {"HTTP/1.0 302 Found\r\nLocation: http://u:p@b.invalid:81/x\r\n\r\n"}));
+    proxy.addScript(ScriptedServer::Script::respond({"HTTP/1.0 200 OK\r\n\r\nthis"}));
+    THttpClient client;
+    client.Proxy = QStringLiteral("127.0.0.1:%1").arg(proxy.port());
+    const Outcome outcome = fetch(client, QStringLiteral("http://a.invalid/doc"));
+    QVERIFY2(!outcome.raised, qPrintable(outcome.text));
+    QCOMPARE(outcome.body, QByteArray("this"));
+    const QList<QByteArray> second = proxy.requests().value(1).split('\r');
+    QCOMPARE(second.value(0), QByteArray("GET http://b.invalid:81/x HTTP/1.0"));
+    QVERIFY(second.contains("\nHost: b.invalid"));
 }
 
 void TestHttpClient::circleOfRedirectsEnds()

@@ -25,7 +25,10 @@ public:
 //
 // The file keeps the value types that the settings rely on: text ("..."), expandable text (hex(2):,
 // bytes of the text and a closing zero) and 32-bit integers (dword:). Other keys, and lines that cannot be
-// read, are kept as they stand when the file is written back.
+// read, are kept as they stand when the file is written back. Only the lines of values that were written
+// with a new value change: a file written back without such a change keeps its bytes. A line ending in
+// a backslash continues only a hex value list (hex:, hex(2):, ...), and only onto a line of hex digits and
+// commas, so a section header or a value line is never swallowed.
 class SettingsStore
 {
 public:
@@ -42,6 +45,8 @@ public:
     void openKey();
 
     bool valueExists(const QString &name) const;
+    // The names of the values of the settings key, as read or written.
+    QStringList valueNames() const;
     // Throws SettingsTypeError when the value is no text (plain or expandable).
     QString readString(const QString &name) const;
     // Throws SettingsTypeError when the value is no 32-bit integer.
@@ -65,16 +70,19 @@ private:
         Type type = Type::Other;
         QString text;
         quint32 number = 0;
-        QString line; // as read, for values of other types
+        qsizetype entry = -1; // the line (with its continuations) in m_entries; -1 for a new value
+        bool changed = false; // written with a new value: its line is composed anew
     };
 
     const Value *find(const QString &name) const;
     Value &findOrAdd(const QString &name);
+    QByteArray composeLine(const Value &value) const;
 
     QString m_filePath;
-    QStringList m_before; // header and other keys' lines before our section
+    QList<QByteArray>
+        m_entries; // the file's lines as read, line ends included; a continued line is one entry
+    qsizetype m_sectionHeader = -1;   // our section's header in m_entries; -1 when the file has none
+    qsizetype m_lastSectionLine = -1; // last non-blank entry of our section: new values go after it
     QList<Value> m_values;
-    QStringList m_unreadable; // lines of our section that could not be read
-    QStringList m_after;      // other keys' lines after our section
     bool m_unicodeExport = false;
 };

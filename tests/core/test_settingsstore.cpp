@@ -1,4 +1,4 @@
-#include "app/settingsstore.h"
+#include "core/settingsstore.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -71,6 +71,40 @@ private slots:
         SettingsStore again(QString{});
         again.parse(written);
         QCOMPARE(again.readInteger("Indexwidth"), 700);
+    }
+
+    // Only a hex value list continues onto the next line; a header or a value line after a dangling
+    // continuation mark stays a line of its own, and a file read and written back keeps its bytes.
+    void unchangedFileKeepsItsBytes_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("hasIndexQuelle");
+        const QByteArray section = "[HKEY_CURRENT_USER\\SOFTWARE\\Quenkel\\Norvata]\r\n";
+        QTest::newRow("two backslashes") << QByteArray("\\\\") << false;
+        QTest::newRow("hex list before the header")
+            << "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Other]\r\n\"B\"=hex:01,02,\\\r\n" + section +
+                   "\"Datenpath\"=\"/d/\"\r\n\"IndexQuelle\"=dword:00000001\r\n"
+            << true;
+        QTest::newRow("hex list before a value")
+            << "REGEDIT4\r\n\r\n" + section + "\"B\"=hex:01,\\\n\"IndexQuelle\"=DWORD:1\n"
+            << true;
+        QTest::newRow("continued list, no final line end")
+            << "REGEDIT4\n" + section + "\"A\"=hex(2):2f,\\\r\n  00\r\n\"IndexQuelle\"=dword:00000001"
+            << true;
+    }
+
+    void unchangedFileKeepsItsBytes()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, hasIndexQuelle);
+        SettingsStore store(QString{});
+        store.parse(file);
+        QCOMPARE(store.valueExists("IndexQuelle"), hasIndexQuelle);
+        if (hasIndexQuelle) {
+            QCOMPARE(store.readInteger("IndexQuelle"), 1);
+            store.writeInteger("IndexQuelle", 1); // the program writes its values back at every close
+        }
+        QCOMPARE(store.compose(), file);
     }
 
     void everyPrefixOfAFileParses()
