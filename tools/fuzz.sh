@@ -4,7 +4,7 @@
 # target for SECONDS in turn on its checked-in corpus.
 #
 #   tools/fuzz.sh [SECONDS] [TARGET...]    (600 s each by default; every target by default:
-#                                           indexfile numbertext settings quotepage paradox httpclient)
+#                                           indexfile numbertext settings quotepage feeds paradox httpclient)
 #
 # New corpus entries are kept in <build>/corpus/<target> for the next run, inputs that found a fault
 # in <build>/findings/<target> (a fault does not end the run: the target starts again for the rest of

@@ -35,24 +35,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     IndexDefinition definition(window, QLatin1Char(','));
     window.definition = &definition;
     try {
-        definition.Indexdatei_laden(input);
+        definition.load(input);
     } catch (const ConversionError &) {
         return 0; // refused before anything was written
     }
-    definition.Indexdatei_speichern(first);
+    definition.save(first);
 
     FakeIndexWindow reloaded;
     IndexDefinition again(reloaded, QLatin1Char(','));
     reloaded.definition = &again;
     try {
-        again.Indexdatei_laden(first);
+        again.load(first);
     } catch (const ConversionError &error) {
         std::fprintf(stderr, "written file refused: %s\n", qPrintable(error.text()));
         FUZZ_CHECK(false);
     }
     FUZZ_CHECK(reloaded.edit2 == window.edit2 && reloaded.edit3 == window.edit3);
     FUZZ_CHECK(reloaded.componentCount == window.componentCount);
-    again.Indexdatei_speichern(second);
+    again.save(second);
     FUZZ_CHECK(readFile(second) == readFile(first));
     return 0;
 }
