@@ -13,13 +13,4 @@ packages=(
   systemd man-db desktop-file-utils appstream dpkg-dev file lintian
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-$sudo apt-get update
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+exec bash "$(dirname "$0")/install-packages.sh" "${packages[@]}"
