@@ -6,7 +6,7 @@
 #include <QPersistentModelIndex>
 #include <QStyledItemDelegate>
 
-// Draws the cells of the index table ("StringGrid1DrawCell") and edits them.
+// Draws the cells of the index table and edits them.
 //
 // A cell is drawn the grid's normal way. The drawing that a highlighted cell write asks for fills the cell
 // with the highlight colour and draws its text in black at the cell's top-left corner, covering the

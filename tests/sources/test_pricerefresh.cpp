@@ -39,7 +39,7 @@ struct Window : RefreshWindow
     bool fetchFails = false;
     QDateTime clock = QDateTime(QDate(2024, 3, 1), QTime(10, 15, 30, 250));
 
-    QStringList events; // begin, fetch, aktualisieren, status texts, end: in their order
+    QStringList events; // begin, fetch, calculate, status texts, end: in their order
     QList<HighlightedWrite> writes;
     int begun = 0, ended = 0, calculations = 0;
     bool tableOpenInCalculation = false;
@@ -81,7 +81,7 @@ struct Window : RefreshWindow
     {
         ++calculations;
         tableOpenInCalculation = norvataTable && norvataTable->isOpen();
-        events << QStringLiteral("aktualisieren");
+        events << QStringLiteral("calculate");
         if (duringCalculation)
             duringCalculation();
     }
@@ -511,7 +511,7 @@ void TestPriceRefresh::webRule()
     QCOMPARE(window.grid.cell(IndexTable::ASK, 0), QStringLiteral("ASK"));
     QCOMPARE(window.events,
              (QStringList{"begin", "Loading", QStringLiteral("Received %1 bytes").arg(window.page.size()),
-                          "aktualisieren", done, "end"}));
+                          "calculate", done, "end"}));
 }
 
 void TestPriceRefresh::highlightOrder_data()
