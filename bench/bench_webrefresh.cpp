@@ -167,6 +167,18 @@ double cpuSeconds()
 }
 
 // A program folder with a Dax of `count` made-up components and settings whose "Kursserver" is `port`.
+// A settings file in `folder` that points the web source at the quote server on `port`; returns its path.
+QString writeWebSettings(const QTemporaryDir &folder, quint16 port)
+{
+    QFile settings(folder.filePath(QStringLiteral("Norvata.reg")));
+    settings.open(QIODevice::WriteOnly);
+    settings.write(QStringLiteral("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Quenkel\\Norvata]\r\n"
+                                  "\"Kursserver\"=\"127.0.0.1:%1\"\r\n\"IndexQuelle\"=dword:00000001\r\n")
+                       .arg(port)
+                       .toLatin1());
+    return settings.fileName();
+}
+
 void writeLargeIndex(const QString &folder, int count)
 {
     QDir(folder).mkpath(QStringLiteral("bin"));
@@ -199,14 +211,8 @@ int largeIndexRefresh()
         std::fprintf(stderr, "bench_webrefresh: %s\n", qPrintable(error));
         return 1;
     }
-    QFile settings(folder.filePath(QStringLiteral("Norvata.reg")));
-    settings.open(QIODevice::WriteOnly);
-    settings.write(QStringLiteral("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Quenkel\\Norvata]\r\n"
-                                  "\"Kursserver\"=\"127.0.0.1:%1\"\r\n\"IndexQuelle\"=dword:00000001\r\n")
-                       .arg(server.port())
-                       .toLatin1());
-    settings.close();
-    MainWindow window({folder.filePath(QStringLiteral("bin/zalvento")), {}, settings.fileName()});
+    const QString settingsPath = writeWebSettings(folder, server.port());
+    MainWindow window({folder.filePath(QStringLiteral("bin/zalvento")), {}, settingsPath});
     window.show();
     const int rounds = qEnvironmentVariableIntValue("ZALVENTO_WEBREFRESH_ROUNDS") > 0
                            ? qEnvironmentVariableIntValue("ZALVENTO_WEBREFRESH_ROUNDS")
@@ -268,17 +274,10 @@ int main(int argc, char **argv)
                 folder.filePath(QStringLiteral("Dax.txt")));
     QFile::copy(QStringLiteral(ZALVENTO_SOURCE_DIR "/data/Info.txt"),
                 folder.filePath(QStringLiteral("Info.txt")));
-    QFile settings(folder.filePath(QStringLiteral("Norvata.reg")));
-    settings.open(QIODevice::WriteOnly);
-    settings.write(QStringLiteral("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Quenkel\\Norvata]\r\n"
-                                  "\"Kursserver\"=\"127.0.0.1:%1\"\r\n\"IndexQuelle\"=dword:00000001\r\n")
-                       .arg(server.port())
-                       .toLatin1());
-    settings.close();
+    const QString settingsPath = writeWebSettings(folder, server.port());
     QStringList messages;
     Messages::setSink([&messages](Messages::Kind, const QString &text) { messages << text; });
-    const StartOptions options{
-        folder.filePath(QStringLiteral("bin/zalvento")), {}, folder.filePath(QStringLiteral("Norvata.reg"))};
+    const StartOptions options{folder.filePath(QStringLiteral("bin/zalvento")), {}, settingsPath};
     MainWindow window(options);
     window.show();
     form = &window;
