@@ -19,8 +19,8 @@
 #include "shell/indexrecord.h"
 #include "shell/versionnotice.h"
 #include "shell/windowsettings.h"
-#include "sources/identifierlookup.h"
-#include "sources/quotepage.h"
+#include "norvata/identifierlookup.h"
+#include "quotes/quotepage.h"
 
 #include <QApplication>
 #include <QButtonGroup>

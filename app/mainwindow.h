@@ -13,8 +13,8 @@
 #include "shell/automaticrefresh.h"
 #include "shell/definitionwriteback.h"
 #include "shell/refreshexclusion.h"
-#include "sources/norvatatable.h"
-#include "sources/pricerefresh.h"
+#include "norvata/norvatatable.h"
+#include "refresh/pricerefresh.h"
 
 #include <QButtonGroup>
 #include <QColor>
@@ -43,9 +43,9 @@ struct StartOptions
 };
 
 // The program's one window: its elements, their layout and their wiring to the operations. The rules
-// behind them live below app/ (the index logic in core/, the refresh and lookup in sources/, the web access
-// in net/, the settings, the automatic cycle and one refresh at a time in shell/) and reach the window
-// through the small interfaces it implements.
+// behind them live below app/ (the index logic in core/, the price refresh in refresh/, the tables and
+// the lookup in norvata/, the web access in net/, the settings, the automatic cycle and one refresh at a
+// time in shell/) and reach the window through the small interfaces it implements.
 class MainWindow : public QMainWindow,
                    public WindowElements,
                    public IndexWindow,

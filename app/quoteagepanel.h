@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sources/quoteage.h"
+#include "quotes/quoteage.h"
 
 #include <QLabel>
 

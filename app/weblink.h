@@ -1,7 +1,7 @@
 #pragma once
 
 #include "net/weblinksnapshot.h"
-#include "sources/quoteage.h"
+#include "quotes/quoteage.h"
 
 #include <QDateTime>
 #include <QObject>

@@ -1,9 +1,9 @@
 // Norvata tables at the size of years of prices: Intraday.db with 1,000,000 records (5,000 ids with
 // 200 prices each). A refresh finds 40 ids and walks each to its newest price; a web refresh with
 // transfer appends 40 records as one change.
-#include "sources/norvatalayout.h"
-#include "sources/norvatatable.h"
-#include "sources/paradoxtable.h"
+#include "norvata/norvatalayout.h"
+#include "norvata/norvatatable.h"
+#include "paradox/paradoxtable.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

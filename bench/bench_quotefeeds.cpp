@@ -1,5 +1,5 @@
-#include "sources/feedextraction.h"
-#include "sources/quotepage.h"
+#include "quotes/feedextraction.h"
+#include "quotes/quotepage.h"
 
 #include <QByteArray>
 #include <QSet>

@@ -1,4 +1,4 @@
-#include "sources/quotepage.h"
+#include "quotes/quotepage.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "shell/indexrecord.h"
 
-#include "sources/norvatatable.h"
+#include "norvata/norvatatable.h"
 
 #include <exception>
 

@@ -3,8 +3,8 @@
 #include "app/historychart.h"
 #include "app/livelink.h"
 #include "programfolder.h"
-#include "sources/norvatalayout.h"
-#include "sources/norvatatable.h"
+#include "norvata/norvatalayout.h"
+#include "norvata/norvatatable.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -2,8 +2,8 @@
 // first byte chooses what the rest is; no input may crash, hang or give a quote that is no finite number.
 
 #include "fuzztarget.h"
-#include "sources/feedextraction.h"
-#include "sources/quotefeed.h"
+#include "quotes/feedextraction.h"
+#include "quotes/quotefeed.h"
 
 #include <cmath>
 

@@ -6,8 +6,8 @@
 
 #include "core/errors.h"
 #include "fuzztarget.h"
-#include "sources/norvatatable.h"
-#include "sources/paradoxtable.h"
+#include "norvata/norvatatable.h"
+#include "paradox/paradoxtable.h"
 
 #include <QDir>
 #include <QFile>

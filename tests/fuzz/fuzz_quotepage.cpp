@@ -3,7 +3,7 @@
 // over the page for all WKNs gives what the search for each WKN alone gives.
 
 #include "fuzztarget.h"
-#include "sources/quotepage.h"
+#include "quotes/quotepage.h"
 
 #include <cmath>
 

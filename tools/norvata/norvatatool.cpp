@@ -3,7 +3,7 @@
 //   norvatatool import <table> <csv-file>    adds the CSV's records
 //   norvatatool dump <table>                 writes the records as CSV
 #include "core/errors.h"
-#include "sources/norvatalayout.h"
+#include "norvata/norvatalayout.h"
 
 #include <QCoreApplication>
 #include <QDir>
