@@ -3,56 +3,27 @@
 #include <QTest>
 
 using State = HttpResponseHead::State;
-using Kind = HttpHeadLine::Kind;
 Q_DECLARE_METATYPE(HttpResponseHead::State)
-
-namespace {
-
-const QList<QByteArray> goodResponses = {
-    "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nhello",
-    "HTTP/1.1 302 Found\nLocation:  /x\nSet-Cookie: a=b\n\n",
-    "<html><body>no head\r\n</body></html>\r\n",
-};
-
-QList<Kind> kinds(const QList<HttpHeadLine> &lines)
-{
-    QList<Kind> result;
-    for (const HttpHeadLine &line : lines)
-        result << line.kind;
-    return result;
-}
-
-} // namespace
 
 class TestHttpResponseHead : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void readsAWholeHeadAndLeavesTheBody()
-    {
-        const QByteArray response = goodResponses.first();
-        const HttpResponseHead head = parseHttpResponseHead(response);
-        QCOMPARE(head.state, State::Complete);
-        QCOMPARE(head.consumed, response.indexOf("hello"));
-        QCOMPARE(head.statusCode(), 200);
-        QCOMPARE(head.lines.first().reason, QStringLiteral("OK"));
-        QCOMPARE(head.field(QStringLiteral("content-type")), QStringLiteral("text/plain"));
-        QCOMPARE(head.contentLength(), 5);
-    }
-
-    // The client hands over the lines it has read and goes on with the rest: cut anywhere, the two
-    // parts give the lines of the whole, and the first part alone is never complete.
+    // The client hands over the lines it has read and goes on with the rest: cut anywhere, the first part
+    // is never complete, and the two parts give the lines of the whole.
     void everyCutGivesTheSameLines()
     {
-        for (const QByteArray &response : goodResponses) {
+        for (const QByteArray response : {"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nbody",
+                                          "HTTP/1.1 302 Found\nLocation:  /x\nSet-Cookie: a=b\n\n",
+                                          "<html><body>no head\r\n</body></html>\r\n"}) {
             const HttpResponseHead whole = parseHttpResponseHead(response);
             QCOMPARE(whole.state, State::Complete);
             for (qsizetype cut = 0; cut < whole.consumed; ++cut) {
                 const HttpResponseHead first = parseHttpResponseHead(response.first(cut));
                 QVERIFY2(first.state == State::Incomplete, response.first(cut).constData());
                 const HttpResponseHead rest = parseHttpResponseHead(response.sliced(first.consumed));
-                QCOMPARE(kinds(first.lines + rest.lines), kinds(whole.lines));
+                QCOMPARE(first.lines.size() + rest.lines.size(), whole.lines.size());
                 QCOMPARE(first.consumed + rest.consumed, whole.consumed);
             }
         }
@@ -63,13 +34,13 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<State>("state");
         QTest::addColumn<int>("status");
-        QTest::addColumn<qint64>("contentLength");
+        QTest::addColumn<qint64>("length");
+        QTest::newRow("whole") << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello")
+                               << State::Complete << 200 << qint64(5);
         QTest::newRow("headless") << QByteArray("<HTML>\r\nx") << State::Complete << 0 << qint64(-1);
         QTest::newRow("later status line")
             << QByteArray("HTTP/1.0 200 OK\r\nServer: x\r\nHTTP/1.1 404 Gone\r\n\r\n") << State::Complete
             << 404 << qint64(-1);
-        QTest::newRow("line without colon")
-            << QByteArray("HTTP/1.0 200 OK\r\nnonsense\r\n\r\n") << State::Complete << 200 << qint64(-1);
         QTest::newRow("HTTP/2 is no status")
             << QByteArray("HTTP/2 200 OK\r\n\r\n") << State::Complete << 0 << qint64(-1);
         QTest::newRow("NUL holds the line open")
@@ -78,10 +49,9 @@ private slots:
             << QByteArray("HTTP/1.0 2x0 OK\r\n\r\n") << State::Malformed << 0 << qint64(-1);
         QTest::newRow("empty status code")
             << QByteArray("HTTP/1.0\r\n\r\n") << State::Malformed << 0 << qint64(-1);
-        QTest::newRow("content length no number")
-            << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 5x\r\n\r\n") << State::Malformed << 200
-            << qint64(-1);
-        QTest::newRow("content length too large")
+        QTest::newRow("length no number") << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 5x\r\n\r\n")
+                                          << State::Malformed << 200 << qint64(-1);
+        QTest::newRow("length too large")
             << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 99999999999\r\n\r\n") << State::Malformed << 200
             << qint64(-1);
     }
@@ -91,13 +61,11 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(State, state);
         QFETCH(int, status);
-        QFETCH(qint64, contentLength);
+        QFETCH(qint64, length);
         const HttpResponseHead head = parseHttpResponseHead(bytes);
         QCOMPARE(head.state, state);
         QCOMPARE(head.statusCode(), status);
-        QCOMPARE(head.contentLength(), contentLength);
-        if (state == State::Malformed)
-            QVERIFY(!head.lines.last().error.isEmpty());
+        QCOMPARE(head.contentLength(), length);
     }
 };
 
