@@ -78,6 +78,12 @@ HistoryChart::HistoryChart(QWidget *parent) : EditableChart(parent)
 
 HistoryChart::~HistoryChart() = default;
 
+void HistoryChart::setClock(const Clock &clock)
+{
+    m_clock = &clock;
+    updateRanges();
+}
+
 void HistoryChart::clearAll()
 {
     for (SeriesData &data : m_data)
@@ -144,7 +150,7 @@ void HistoryChart::updateRanges()
         maximumX = m_timeSettings.maximum;
     } else if (minimumX > maximumX) {
         // No points: the coming minutes.
-        minimumX = double(QDateTime::currentMSecsSinceEpoch());
+        minimumX = double(m_clock->now().toMSecsSinceEpoch());
         maximumX = minimumX + 60000;
     } else if (maximumX - minimumX < 1000) {
         minimumX -= 30000;

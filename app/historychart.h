@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/editablechart.h"
+#include "core/clock.h"
 #include "core/indexpublication.h"
 
 #include <QDateTime>
@@ -32,6 +33,9 @@ public:
 
     explicit HistoryChart(QWidget *parent = nullptr);
     ~HistoryChart() override;
+
+    // The clock that places the empty chart's time axis at the coming minutes; the system's by default.
+    void setClock(const Clock &clock);
 
     void clearAll();
     // A point of `series` at the time `when`; the axes follow the data unless the user fixed them.
@@ -81,4 +85,5 @@ private:
     QValueAxis *m_valueAxis = nullptr;
     QValueAxis *m_rightAxis = nullptr;
     HistoryPlotItem *m_plot = nullptr;
+    const Clock *m_clock = &Clock::system();
 };

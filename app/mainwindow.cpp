@@ -8,19 +8,19 @@
 #include "app/livelink.h"
 #include "app/messages.h"
 #include "app/quoteagepanel.h"
-#include "core/settingsstore.h"
 #include "app/weblink.h"
 #include "core/errors.h"
 #include "core/programfiles.h"
+#include "core/settingsstore.h"
 #include "core/valuexmlfile.h"
 #include "net/feedfetcher.h"
 #include "net/httpclient.h"
 #include "net/pagefetch.h"
+#include "norvata/identifierlookup.h"
+#include "quotes/quotepage.h"
 #include "shell/indexrecord.h"
 #include "shell/versionnotice.h"
 #include "shell/windowsettings.h"
-#include "norvata/identifierlookup.h"
-#include "quotes/quotepage.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -60,7 +60,7 @@ private:
 } // namespace
 
 MainWindow::MainWindow(StartOptions options, QWidget *parent)
-    : QMainWindow(parent), definition(*this, QLocale::system().decimalPoint().at(0)),
+    : QMainWindow(parent), clock(*options.clock), definition(*this, QLocale::system().decimalPoint().at(0)),
       calculation(*this, definition, *this), norvataTable(QLocale::system().decimalPoint().at(0)),
       priceRefresh(*this, norvataTable, QLocale::system().decimalPoint().at(0)),
       automaticTimer([this] { automaticCycle.timeout(); }),
@@ -91,8 +91,9 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
     automaticCycle.modeChanged = [this](bool on) { showAutomaticMode(on); };
 
     buildElements(*this, &indexTable);
-    webLink = new WebLink(liveLink, &indexTable, historyChart, valueLabel, this);
-    setValueColour(ValueColour::ButtonFace);
+    historyChart->setClock(clock);
+    webLink = new WebLink(liveLink, &indexTable, historyChart, &calculation, clock, this);
+    setValueDirection(IndexDirection::Unchanged);
     connectElements();
 
     Messages::guarded([this] { startUp(); });
@@ -144,18 +145,18 @@ void MainWindow::setComponentCount(int count)
     componentCountEdit->setText(QString::number(count));
 }
 
-void MainWindow::setValueColour(ValueColour colour)
+void MainWindow::setValueDirection(IndexDirection direction)
 {
     QPalette palette = valueLabel->palette();
-    switch (colour) {
-    case ValueColour::ButtonFace:
+    switch (direction) {
+    case IndexDirection::Unchanged:
         // The theme's button face, so that a dark or high-contrast theme keeps the value readable.
         palette.setColor(QPalette::Window, panel->palette().color(QPalette::Button));
         break;
-    case ValueColour::Red:
+    case IndexDirection::Falling:
         palette.setColor(QPalette::Window, QColor(255, 0, 0));
         break;
-    case ValueColour::Green:
+    case IndexDirection::Rising:
         palette.setColor(QPalette::Window, QColor(0, 255, 0));
         break;
     }
@@ -176,7 +177,7 @@ void MainWindow::appendIndexRecord(double value)
     writeIndexRecord(
         norvataTable, m_dataFolder,
         {norvataAvailable, automaticMode(), definition.IndexFirma, recordIndexValueAction->isChecked()},
-        value, QDateTime::currentDateTime());
+        value, clock.now());
 }
 
 void MainWindow::clearHistory()

@@ -4,17 +4,18 @@
 #include "app/historychart.h"
 #include "app/messages.h"
 #include "app/windowelements.h"
+#include "core/clock.h"
 #include "core/indexcalculation.h"
 #include "core/indexdefinition.h"
 #include "core/indexpublication.h"
 #include "core/indextable.h"
 #include "core/indexwindow.h"
 #include "net/indexfileupdate.h"
+#include "norvata/norvatatable.h"
+#include "refresh/pricerefresh.h"
 #include "shell/automaticrefresh.h"
 #include "shell/definitionwriteback.h"
 #include "shell/refreshexclusion.h"
-#include "norvata/norvatatable.h"
-#include "refresh/pricerefresh.h"
 
 #include <QButtonGroup>
 #include <QColor>
@@ -40,6 +41,7 @@ struct StartOptions
     QString settingsPath;      // the settings file (the registry key's replacement)
     QString serviceName;       // the live link's service; empty: no link (tests)
     int automaticPause = 5000; // ms from the end of one automatic refresh to the next; shorter in tests
+    const Clock *clock = &Clock::system(); // the time of everything the window records; set in tests
 };
 
 // The program's one window: its elements, their layout and their wiring to the operations. The rules
@@ -59,6 +61,9 @@ public:
     explicit MainWindow(StartOptions options, QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // The one clock of every time the window records: history points, index records, quote arrival and
+    // the web link's times.
+    const Clock &clock;
     // State set by the start-up sequence.
     bool norvataAvailable = false;
     QColor highlightColour = Qt::white;
@@ -128,14 +133,14 @@ public:
     void setComponentCount(int count) override;
     QString valueText() const override { return valueLabel->text(); }
     void setValueText(const QString &text) override { valueLabel->setText(text); }
-    void setValueColour(ValueColour colour) override;
+    void setValueDirection(IndexDirection direction) override;
     void showMessage(const QString &text) override { Messages::show(text); }
 
     // IndexPublication
     void publishValue(const QString &numberText) override;
     void addHistoryPoint(HistorySeries series, double value) override
     {
-        historyChart->addPoint(series, QDateTime::currentDateTime(), value);
+        historyChart->addPoint(series, clock.now(), value);
     }
     void appendIndexRecord(double value) override;
     void clearBars() override { distributionChart->clear(); }
@@ -157,6 +162,7 @@ public:
     int kursalterMinutes() const override { return m_kursalter; }
     void setQuoteAges(const QuoteAges &ages) override;
     void calculate() override { calculation.calculate(); }
+    QDateTime now() const override { return clock.now(); }
 
     // UpdateWindow
     QString programDirectory() const override { return m_programFolder; }

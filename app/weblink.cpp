@@ -2,12 +2,13 @@
 
 #include "app/historychart.h"
 #include "app/livelink.h"
+#include "core/clock.h"
+#include "core/indexcalculation.h"
 #include "core/indextable.h"
 #include "core/numbertext.h"
 #include "net/weblinkserver.h"
 
 #include <QFile>
-#include <QLabel>
 #include <QLocale>
 #include <QTimer>
 
@@ -25,8 +26,9 @@ std::optional<double> numberOf(const QString &text)
 } // namespace
 
 WebLink::WebLink(LiveLink *item, const IndexTable *table, const HistoryChart *history,
-                 const QLabel *valueLabel, QObject *parent)
-    : QObject(parent), m_item(item), m_table(table), m_history(history), m_valueLabel(valueLabel)
+                 const IndexCalculation *calculation, const Clock &clock, QObject *parent)
+    : QObject(parent), m_item(item), m_table(table), m_history(history), m_calculation(calculation),
+      m_clock(clock)
 {
     connect(m_item, &LiveLink::itemSet, this, [this](const QString &, bool poked) { itemSet(poked); });
 }
@@ -65,7 +67,7 @@ void WebLink::stop()
 void WebLink::itemSet(bool poked)
 {
     if (!poked)
-        m_calculated = QDateTime::currentDateTime();
+        m_calculated = m_clock.now();
     if (!m_server)
         return;
     // The item is set in the middle of a calculation; its weights and history point follow. The events
@@ -91,12 +93,7 @@ WebLinkSnapshot WebLink::snapshot(bool withHistory) const
     snapshot.itemText = m_item->itemText();
     snapshot.value = numberOf(snapshot.itemText);
     snapshot.calculated = m_calculated;
-
-    const QColor colour = m_valueLabel->palette().color(QPalette::Window);
-    if (colour == QColor(0, 255, 0))
-        snapshot.direction = WebLinkSnapshot::Direction::Rising;
-    else if (colour == QColor(255, 0, 0))
-        snapshot.direction = WebLinkSnapshot::Direction::Falling;
+    snapshot.direction = m_calculation->direction;
 
     const bool quotes = m_table->columns() > IndexTable::BID;
     for (int row = 1; row < m_table->rows(); ++row) {

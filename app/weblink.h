@@ -6,10 +6,11 @@
 #include <QDateTime>
 #include <QObject>
 
+class Clock;
 class HistoryChart;
+class IndexCalculation;
 class IndexTable;
 class LiveLink;
-class QLabel;
 class WebLinkServer;
 
 // The web link: serves the live item "Kurs" over HTTP on 127.0.0.1, as the D-Bus link serves it, with a
@@ -24,8 +25,8 @@ class WebLink : public QObject
 
 public:
     // The window's parts that the link reads; they outlive the link.
-    WebLink(LiveLink *item, const IndexTable *table, const HistoryChart *history, const QLabel *valueLabel,
-            QObject *parent = nullptr);
+    WebLink(LiveLink *item, const IndexTable *table, const HistoryChart *history,
+            const IndexCalculation *calculation, const Clock &clock, QObject *parent = nullptr);
     ~WebLink() override;
 
     // Serves on 127.0.0.1:port; false when the port is 0 or cannot be had (another instance holds it): the
@@ -49,7 +50,8 @@ private:
     LiveLink *m_item;
     const IndexTable *m_table;
     const HistoryChart *m_history;
-    const QLabel *m_valueLabel;
+    const IndexCalculation *m_calculation;
+    const Clock &m_clock;
     WebLinkServer *m_server = nullptr;
     QuoteAges m_quoteAges;
     QDateTime m_calculated;

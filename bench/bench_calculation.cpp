@@ -22,7 +22,7 @@ struct Window : IndexWindow
     void setComponentCount(int) override {}
     QString valueText() const override { return label; }
     void setValueText(const QString &text) override { label = text; }
-    void setValueColour(ValueColour) override {}
+    void setValueDirection(IndexDirection) override {}
     void showMessage(const QString &) override { std::abort(); }
 };
 

@@ -27,7 +27,7 @@ IndexCalculation::IndexCalculation(IndexWindow &window, IndexDefinition &definit
 {
 }
 
-void IndexCalculation::calculate()
+IndexDirection IndexCalculation::calculate()
 {
     IndexTable &table = m_window.table();
     const QChar separator = m_definition.decimalSeparator();
@@ -57,7 +57,7 @@ void IndexCalculation::calculate()
         }
     } catch (...) {
         m_window.showMessage(QStringLiteral("Fehler - in Kurs oder Wichtung"));
-        return;
+        return IndexDirection::Unchanged;
     }
 
     try {
@@ -87,12 +87,17 @@ void IndexCalculation::calculate()
         }
 
         // 6. Change test.
-        if (previous == value) {
-            m_window.setValueColour(ValueColour::ButtonFace);
+        const IndexDirection change = previous == value  ? IndexDirection::Unchanged
+                                      : previous > value ? IndexDirection::Falling
+                                                         : IndexDirection::Rising;
+        if (change == IndexDirection::Unchanged) {
+            m_window.setValueDirection(change);
+            direction = change;
         } else {
             m_publication.addHistoryPoint(HistorySeries::Index, value);
             m_window.setValueText(valueText);
-            m_window.setValueColour(previous > value ? ValueColour::Red : ValueColour::Green);
+            m_window.setValueDirection(change);
+            direction = change;
             if (withQuotes) {
                 if (SummeAsk > 0)
                     m_publication.addHistoryPoint(HistorySeries::IndexAsk, indexOf(SummeAsk));
@@ -108,7 +113,7 @@ void IndexCalculation::calculate()
         }
     } catch (...) {
         m_window.showMessage(QStringLiteral("Fehler - in Berechnung des Index"));
-        return;
+        return IndexDirection::Unchanged;
     }
 
     // 7. Weights.
@@ -124,4 +129,5 @@ void IndexCalculation::calculate()
     } catch (...) {
         m_window.showMessage(QStringLiteral("Fehler - in Prozent der Wichtung"));
     }
+    return direction;
 }

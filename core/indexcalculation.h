@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/indexdirection.h"
+
 class IndexDefinition;
 class IndexPublication;
 class IndexWindow;
@@ -14,11 +16,14 @@ class IndexCalculation
 public:
     IndexCalculation(IndexWindow &window, IndexDefinition &definition, IndexPublication &publication);
 
-    void calculate();
+    // Returns the direction of the value; Unchanged also when the calculation failed before the value.
+    IndexDirection calculate();
 
     // Sum of the component products of the latest calculation: the divisor of the weights. It
     // survives from one calculation to the next.
     double Summe = 0;
+    // The direction of the latest calculation that got as far as the value: what the label's colour shows.
+    IndexDirection direction = IndexDirection::Unchanged;
 
 private:
     IndexWindow &m_window;

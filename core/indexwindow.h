@@ -1,12 +1,10 @@
 #pragma once
 
+#include "core/indexdirection.h"
+
 #include <QString>
 
 class IndexTable;
-
-// Background of the value label: red when the index fell, green when it rose, the button
-// face when it did not change.
-enum class ValueColour { ButtonFace, Red, Green };
 
 // What the index logic reads and writes of the main window. The window implements it with its
 // widgets; tests implement it with a plain struct.
@@ -29,7 +27,8 @@ public:
     // The value label.
     virtual QString valueText() const = 0;
     virtual void setValueText(const QString &text) = 0;
-    virtual void setValueColour(ValueColour colour) = 0;
+    // The label's colour: green when the index rose, red when it fell, the button face when unchanged.
+    virtual void setValueDirection(IndexDirection direction) = 0;
 
     // A modal message box with a single OK button.
     virtual void showMessage(const QString &text) = 0;

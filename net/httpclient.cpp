@@ -3,13 +3,13 @@
 #include "core/numbertext.h"
 #include "core/windows1252.h"
 #include "net/completeresponse.h"
+#include "net/httpresponsehead.h"
 #include "net/httpurl.h"
 #include "net/socketerror.h"
 #include "net/tcpconnection.h"
 
 #include <QCoreApplication>
 #include <QIODevice>
-#include <QLocale>
 #include <cstring>
 
 namespace {
@@ -18,19 +18,6 @@ QString socketFailureText(int number)
 {
     return SocketError::text(number) + QStringLiteral(" (Error #") + QString::number(number) +
            QLatin1Char(')');
-}
-
-// The length of the first line in `data`, up to its line feed; -1 when no line feed comes before the
-// end or before a zero byte.
-qsizetype lineFeedPosition(const char *data, qsizetype length)
-{
-    for (qsizetype i = 0; i < length; ++i) {
-        if (data[i] == '\n')
-            return i;
-        if (data[i] == '\0')
-            return -1;
-    }
-    return -1;
 }
 
 } // namespace
@@ -191,32 +178,15 @@ void THttpClient::sendRequest()
     m_request.clear();
     fireRequestHeaderBegin();
     sendCommand(QStringLiteral("GET ") + m_target + QStringLiteral(" HTTP/1.0"));
-    if (!Sender.isEmpty())
-        sendCommand(QStringLiteral("From: ") + Sender);
     if (!Accept.isEmpty())
         sendCommand(QStringLiteral("Accept: ") + Accept);
-    if (!Reference.isEmpty())
-        sendCommand(QStringLiteral("Referer: ") + Reference);
     if (!Agent.isEmpty())
         sendCommand(QStringLiteral("User-Agent: ") + Agent);
     sendCommand(QStringLiteral("Host: ") + m_hostHeader);
-    if (NoCache)
-        sendCommand(QStringLiteral("Pragma: no-cache"));
-    if (!ModifiedSince.isNull()) {
-        // RFC 1123 date as stored, without a time-zone conversion.
-        sendCommand(QStringLiteral("If-Modified-Since: ") +
-                    QLocale::c().toString(ModifiedSince, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss")) +
-                    QStringLiteral(" GMT"));
-    }
     if (!Username.isEmpty()) {
         sendCommand(
             QStringLiteral("Authorization: Basic ") +
             QString::fromLatin1(Windows1252::encode(Username + QLatin1Char(':') + Password).toBase64()));
-    }
-    if (!Proxy.isEmpty() && !ProxyUsername.isEmpty()) {
-        sendCommand(QStringLiteral("Proxy-Authorization: Basic ") +
-                    QString::fromLatin1(
-                        Windows1252::encode(ProxyUsername + QLatin1Char(':') + ProxyPassword).toBase64()));
     }
     if (!Cookie.isEmpty())
         sendCommand(QStringLiteral("Cookie: ") + Cookie);
@@ -258,51 +228,47 @@ void THttpClient::dataAvailable()
         deliverBody(m_buffer, length);
         return;
     }
-    processLines(m_serial);
+    processHead(m_serial);
 }
 
-void THttpClient::processLines(quint64 serial)
+void THttpClient::processHead(quint64 serial)
 {
+    // The whole lines go out of the buffer at once; what stays is a line still arriving, or the start of
+    // the body once the head has ended.
+    const HttpResponseHead head = parseHttpResponseHead(QByteArrayView(m_buffer, m_unconsumed));
+    m_unconsumed -= int(head.consumed);
+    std::memmove(m_buffer, m_buffer + head.consumed, size_t(m_unconsumed));
     // Lines that arrived in one block are all processed, even after the connection was closed at an
     // error status: the start of an error body in that block still reaches the stream.
-    while (serial == m_serial && m_unconsumed > 0) {
-        if (m_state == THttpState::ReadingBody) {
-            const int length = m_unconsumed;
-            m_unconsumed = 0;
-            deliverBody(m_buffer, length);
+    for (const HttpHeadLine &line : head.lines) {
+        if (serial != m_serial)
             return;
-        }
-        const qsizetype lineFeed = lineFeedPosition(m_buffer, m_unconsumed);
-        if (lineFeed < 0)
-            return;
-        qsizetype lineLength = lineFeed;
-        if (lineLength > 0 && m_buffer[lineLength - 1] == '\r')
-            --lineLength;
-        const QByteArray line(m_buffer, lineLength);
-        m_unconsumed -= int(lineFeed + 1);
-        std::memmove(m_buffer, m_buffer + lineFeed + 1, size_t(m_unconsumed));
         if (m_state == THttpState::ReadingHeader)
             headerLine(line);
     }
+    if (serial == m_serial && m_state == THttpState::ReadingBody && m_unconsumed > 0) {
+        const int length = m_unconsumed;
+        m_unconsumed = 0;
+        deliverBody(m_buffer, length);
+    }
 }
 
-void THttpClient::headerLine(const QByteArray &line)
+void THttpClient::headerLine(const HttpHeadLine &line)
 {
     if (m_headerLineCount++ == 0)
         fireHeaderBegin();
 
-    if (line.left(6).toUpper() == "<HTML>") {
+    switch (line.kind) {
+    case HttpHeadLine::Kind::Headless:
         // A document without header (a server that answers like HTTP/0.9). The first line reaches the
         // body without its line end; the rest of the block follows unchanged, line ends included.
         if (ContentType.isEmpty())
             ContentType = QStringLiteral("text/html");
         setState(THttpState::ReadingBody);
         fireHeaderEnd();
-        deliverBody(line.constData(), line.size());
+        deliverBody(line.bytes.constData(), line.bytes.size());
         return;
-    }
-
-    if (line.isEmpty()) {
+    case HttpHeadLine::Kind::HeadEnd:
         if (m_relocating) {
             fireHeaderEnd();
             m_unconsumed = 0;
@@ -314,59 +280,54 @@ void THttpClient::headerLine(const QByteArray &line)
         }
         setState(THttpState::ReadingBody);
         fireHeaderEnd();
-        if (m_unconsumed > 0) {
-            const int length = m_unconsumed;
-            m_unconsumed = 0;
-            deliverBody(m_buffer, length);
-        }
         return;
-    }
-
-    const QString text = Windows1252::decode(line);
-    m_headerLines.append(text);
-    if (text.startsWith(QStringLiteral("HTTP/1.0")) || text.startsWith(QStringLiteral("HTTP/1.1"))) {
-        const std::optional<qint32> status = NumberText::tryParseInteger(text.mid(9, 3));
-        if (!status)
-            abortResponse(QStringLiteral("invalid status code"), ErrorBadNumber);
-        StatusCode = *status;
-        ReasonPhrase = text.mid(13);
-    } else if (const qsizetype colon = text.indexOf(QLatin1Char(':')); colon != -1) {
-        const QString name = text.left(colon).toLower();
-        qsizetype start = colon + 1;
-        while (start < text.size() && text.at(start) == QLatin1Char(' '))
-            ++start;
-        const QString value = text.mid(start);
-        if (name == QLatin1String("location")) {
-            if (StatusCode < 400)
-                relocate(value);
-        } else if (name == QLatin1String("content-length")) {
-            const std::optional<qint32> length = NumberText::tryParseInteger(value);
-            if (!length)
-                abortResponse(QStringLiteral("invalid content length"), ErrorBadNumber);
-            ContentLength = *length;
-        } else if (name == QLatin1String("content-range")) {
-            // "bytes 100-199/1000"
-            const qsizetype dash = value.indexOf(QLatin1Char('-'));
-            const qsizetype slash = value.indexOf(QLatin1Char('/'));
-            ContentRangeBegin = dash >= 6 ? value.mid(6, dash - 6) : value.mid(6);
-            ContentRangeEnd = dash == -1     ? QString()
-                              : slash > dash ? value.mid(dash + 1, slash - dash - 1)
-                                             : value.mid(dash + 1);
-        } else if (name == QLatin1String("accept-ranges")) {
-            m_acceptRanges = value;
-        } else if (name == QLatin1String("content-type")) {
-            ContentType = value.toLower();
-        } else if (name == QLatin1String("www-authenticate")) {
-            m_authenticate.append(value);
-        } else if (name == QLatin1String("set-cookie")) {
-            bool accept = true;
-            fireCookie(value, accept);
-        }
+    case HttpHeadLine::Kind::Malformed:
+        m_headerLines.append(line.text);
+        abortResponse(line.error, ErrorBadNumber);
+    case HttpHeadLine::Kind::Status:
+        m_headerLines.append(line.text);
+        StatusCode = line.statusCode;
+        ReasonPhrase = line.reason;
+        break;
+    case HttpHeadLine::Kind::Field:
+        m_headerLines.append(line.text);
+        headerField(line.name, line.value);
+        break;
+    case HttpHeadLine::Kind::Other:
+        m_headerLines.append(line.text);
+        break;
     }
     if (OnHeaderData)
         OnHeaderData(this);
     if (StatusCode >= 400)
         closeConnection();
+}
+
+void THttpClient::headerField(const QString &name, const QString &value)
+{
+    if (name == QLatin1String("location")) {
+        if (StatusCode < 400)
+            relocate(value);
+    } else if (name == QLatin1String("content-length")) {
+        ContentLength = *NumberText::tryParseInteger(value);
+    } else if (name == QLatin1String("content-range")) {
+        // "bytes 100-199/1000"
+        const qsizetype dash = value.indexOf(QLatin1Char('-'));
+        const qsizetype slash = value.indexOf(QLatin1Char('/'));
+        ContentRangeBegin = dash >= 6 ? value.mid(6, dash - 6) : value.mid(6);
+        ContentRangeEnd = dash == -1     ? QString()
+                          : slash > dash ? value.mid(dash + 1, slash - dash - 1)
+                                         : value.mid(dash + 1);
+    } else if (name == QLatin1String("accept-ranges")) {
+        m_acceptRanges = value;
+    } else if (name == QLatin1String("content-type")) {
+        ContentType = value.toLower();
+    } else if (name == QLatin1String("www-authenticate")) {
+        m_authenticate.append(value);
+    } else if (name == QLatin1String("set-cookie")) {
+        bool accept = true;
+        fireCookie(value, accept);
+    }
 }
 
 void THttpClient::relocate(const QString &value)
@@ -582,24 +543,6 @@ void THttpClient::fireDocEnd()
 {
     if (OnDocEnd)
         OnDocEnd(this);
-}
-
-void THttpClient::fireSendBegin()
-{
-    if (OnSendBegin)
-        OnSendBegin(this);
-}
-
-void THttpClient::fireSendData(const char *buffer, int length)
-{
-    if (OnSendData)
-        OnSendData(this, buffer, length);
-}
-
-void THttpClient::fireSendEnd()
-{
-    if (OnSendEnd)
-        OnSendEnd(this);
 }
 
 bool THttpClient::responseComplete() const

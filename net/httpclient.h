@@ -3,7 +3,6 @@
 #include "core/errors.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -12,6 +11,7 @@
 #include <functional>
 
 class QIODevice;
+struct HttpHeadLine;
 class TTcpConnection;
 
 // A failed HTTP request: the text the user sees and a code (the response status, or 1 when the
@@ -62,23 +62,14 @@ public:
     QString URL;
     QString Proxy;
     QString ProxyPort = QStringLiteral("80");
-    QString Sender;
     QString Agent = QStringLiteral("Mozilla/3.0 (compatible)");
     QString Accept = QStringLiteral("image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*");
-    QString Reference;
     QString Username;
     QString Password;
-    QString ProxyUsername;
-    QString ProxyPassword;
-    bool NoCache = false;
-    QDateTime ModifiedSince; // null: no "If-Modified-Since" line
     QString Cookie;
-    QString ContentTypePost = QStringLiteral("application/x-www-form-urlencoded");
     QString ContentRangeBegin;
     QString ContentRangeEnd;
     QString AcceptRanges() const { return m_acceptRanges; }
-    // Kept for the callers that set it; the wait is the same event loop either way.
-    bool MultiThreaded = false;
 
     // The longest a whole Get may take, relocations included, and the longest the server may stay
     // silent (lookup, connect, or between two blocks of the response), in milliseconds. When either
@@ -111,10 +102,6 @@ public:
     TNotifyEvent OnDocEnd;
     TNotifyEvent OnLocationChange;
     THttpRequestDone OnRequestDone;
-    TNotifyEvent OnSendBegin;
-    TDocDataEvent OnSendData;
-    TNotifyEvent OnSendEnd;
-    TNotifyEvent OnTrace;
 
     // Fetches URL into ReceiveStream and returns when the client is Ready again.
     // Throws EHttpException "HTTP component is busy" (code 1) at once while a request runs, and after
@@ -154,9 +141,6 @@ protected:
     virtual void fireDocBegin();
     virtual void fireDocData(const char *buffer, int length);
     virtual void fireDocEnd();
-    virtual void fireSendBegin();
-    virtual void fireSendData(const char *buffer, int length);
-    virtual void fireSendEnd();
 
 private:
     void setState(THttpState state);
@@ -165,8 +149,9 @@ private:
     void sessionConnected(quint16 error);
     void sendRequest();
     void dataAvailable();
-    void processLines(quint64 serial);
-    void headerLine(const QByteArray &line);
+    void processHead(quint64 serial);
+    void headerLine(const HttpHeadLine &line);
+    void headerField(const QString &name, const QString &value);
     void relocate(const QString &value);
     void deliverBody(const char *data, qint64 length);
     void sessionClosed(quint16 error);

@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QScopeGuard>
+#include <QScopedValueRollback>
 #include <array>
 
 namespace {
@@ -21,35 +23,6 @@ constexpr std::array downloads{
     Download{"/zalvento/dax.txt", "dax.txt"},   Download{"/zalvento/sdax.txt", "sdax.txt"},
     Download{"/zalvento/mdax.txt", "mdax.txt"}, Download{"/zalvento/tecdax.txt", "tecdax.txt"},
     Download{"/zalvento/info.txt", "info.txt"},
-};
-
-// Clears the flag on every way out of the update.
-class RunningGuard
-{
-public:
-    explicit RunningGuard(bool &running) : m_running(running) { m_running = true; }
-    ~RunningGuard() { m_running = false; }
-    RunningGuard(const RunningGuard &) = delete;
-    RunningGuard &operator=(const RunningGuard &) = delete;
-
-private:
-    bool &m_running;
-};
-
-// Detaches the stream from the client whatever happens, so that it never points to a closed file.
-class StreamGuard
-{
-public:
-    StreamGuard(THttpClient &client, QIODevice *stream) : m_client(client)
-    {
-        m_client.ReceiveStream = stream;
-    }
-    ~StreamGuard() { m_client.ReceiveStream = nullptr; }
-    StreamGuard(const StreamGuard &) = delete;
-    StreamGuard &operator=(const StreamGuard &) = delete;
-
-private:
-    THttpClient &m_client;
 };
 
 } // namespace
@@ -76,7 +49,7 @@ void IndexFileUpdate::run()
         throw ZalventoError(QStringLiteral("Die Aktualisierung der Index-Dateien läuft bereits"));
     if (m_client.busy())
         throw EHttpException(QStringLiteral("HTTP component is busy"), THttpClient::ErrorBusy);
-    RunningGuard guard(m_running);
+    const QScopedValueRollback running(m_running, true);
     for (const Download &step : downloads)
         download(QString::fromLatin1(step.path), QString::fromLatin1(step.localName));
     m_window.runStartUp();
@@ -94,7 +67,9 @@ void IndexFileUpdate::download(const QString &path, const QString &localName)
     if (!file.open(QIODevice::WriteOnly))
         throw FileError(QStringLiteral("Datei %1 kann nicht erstellt werden").arg(target));
     {
-        StreamGuard stream(m_client, &file);
+        // The stream leaves the client whatever happens, so that it never points to a closed file.
+        m_client.ReceiveStream = &file;
+        const auto detach = qScopeGuard([this] { m_client.ReceiveStream = nullptr; });
         m_window.setStatusText(QStringLiteral("Loading"));
         m_client.Cookie.clear();
         m_client.Get();

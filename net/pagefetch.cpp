@@ -3,6 +3,7 @@
 #include "net/httpclient.h"
 
 #include <QBuffer>
+#include <QScopeGuard>
 
 QByteArray fetchPage(THttpClient &client, const QString &url, const QString &incompleteText,
                      const std::function<void(const QString &)> &setStatusText)
@@ -12,16 +13,13 @@ QByteArray fetchPage(THttpClient &client, const QString &url, const QString &inc
     client.URL = url;
     QBuffer page;
     page.open(QIODevice::WriteOnly);
-    client.ReceiveStream = &page;
     setStatusText(QStringLiteral("Loading"));
     client.Cookie.clear();
-    try {
+    {
+        client.ReceiveStream = &page;
+        const auto detach = qScopeGuard([&client] { client.ReceiveStream = nullptr; });
         client.Get();
-    } catch (...) {
-        client.ReceiveStream = nullptr;
-        throw;
     }
-    client.ReceiveStream = nullptr;
     setStatusText(QStringLiteral("Received %1 bytes").arg(page.size()));
     // A server that closed without an answer or cut the page short returns normally from Get: the
     // refresh would then report success while it kept the old prices.

@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QRegularExpression>
+#include <QScopedValueRollback>
 #include <QTcpSocket>
 #include <algorithm>
 #include <fcntl.h>
@@ -19,19 +20,6 @@ namespace {
 // Qt reads from the network only as far as this buffer has room, so a large document passes through
 // in portions instead of piling up in memory when the receiver is slower than the network.
 constexpr qint64 readBufferSize = 64 * 1024;
-
-// Counts how deeply the connection is inside its own signal handlers; sockets are deleted at depth 0.
-class DepthGuard
-{
-public:
-    explicit DepthGuard(int &depth) : m_depth(depth) { ++m_depth; }
-    ~DepthGuard() { --m_depth; }
-    DepthGuard(const DepthGuard &) = delete;
-    DepthGuard &operator=(const DepthGuard &) = delete;
-
-private:
-    int &m_depth;
-};
 
 bool isDottedAddress(const QString &host)
 {
@@ -87,7 +75,7 @@ TTcpConnection::~TTcpConnection()
 
 template <typename F> void TTcpConnection::dispatch(F &&handler)
 {
-    DepthGuard guard(m_dispatchDepth);
+    const QScopedValueRollback depth(m_dispatchDepth, m_dispatchDepth + 1);
     try {
         handler();
     } catch (...) {
@@ -202,7 +190,7 @@ void TTcpConnection::Abort(quint16 error)
 
 void TTcpConnection::onConnected()
 {
-    DepthGuard guard(m_dispatchDepth);
+    const QScopedValueRollback depth(m_dispatchDepth, m_dispatchDepth + 1);
     m_connected = true;
     const int fd = int(m_socket->socketDescriptor());
     if (fd != -1) {
@@ -225,7 +213,7 @@ void TTcpConnection::onConnected()
 
 void TTcpConnection::onError()
 {
-    DepthGuard guard(m_dispatchDepth);
+    const QScopedValueRollback depth(m_dispatchDepth, m_dispatchDepth + 1);
     if (!m_socket)
         return;
     const QAbstractSocket::SocketError error = m_socket->error();
@@ -253,14 +241,14 @@ void TTcpConnection::onError()
 
 void TTcpConnection::onReadyRead()
 {
-    DepthGuard guard(m_dispatchDepth);
+    const QScopedValueRollback depth(m_dispatchDepth, m_dispatchDepth + 1);
     if (m_connected)
         deliverData();
 }
 
 void TTcpConnection::onDisconnected()
 {
-    DepthGuard guard(m_dispatchDepth);
+    const QScopedValueRollback depth(m_dispatchDepth, m_dispatchDepth + 1);
     deliverData();
     if (m_socket)
         finish(m_peerReset ? 10054 : 0);

@@ -5,6 +5,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <sys/socket.h>
 
 namespace {
 
@@ -12,6 +13,8 @@ namespace {
 // server's own backlog soon rather than after megabytes.
 constexpr int eventStreamSendBuffer = 64 * 1024;
 constexpr qint64 receiveLimit = 64 * 1024;
+// How long a refused client may go on sending before its connection is aborted.
+constexpr int refusalLinger = 2000;
 
 QByteArray statusLine(int status)
 {
@@ -30,13 +33,24 @@ WebLinkServer::WebLinkServer(Content content, QObject *parent)
 {
     m_clock.start();
     connect(m_idleCheck, &QTimer::timeout, this, &WebLinkServer::closeIdleConnections);
-    setIdleTimeout(m_idleTimeout);
+    restartTimeoutCheck();
 }
 
 void WebLinkServer::setIdleTimeout(int milliseconds)
 {
     m_idleTimeout = milliseconds;
-    m_idleCheck->start(std::max(10, milliseconds / 4));
+    restartTimeoutCheck();
+}
+
+void WebLinkServer::setHeadTimeout(int milliseconds)
+{
+    m_headTimeout = milliseconds;
+    restartTimeoutCheck();
+}
+
+void WebLinkServer::restartTimeoutCheck()
+{
+    m_idleCheck->start(std::max(10, std::min(m_idleTimeout, m_headTimeout) / 4));
 }
 
 void WebLinkServer::closeIdleConnections()
@@ -44,7 +58,10 @@ void WebLinkServer::closeIdleConnections()
     const qint64 now = m_clock.elapsed();
     QList<QTcpSocket *> idle;
     for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
-        if (!it->eventStream && !it->closing && now - it->lastActivity > m_idleTimeout)
+        if (it->eventStream || it->closing)
+            continue;
+        const bool headLate = it->headStart >= 0 && now - it->headStart > m_headTimeout;
+        if (headLate || now - it->lastActivity > m_idleTimeout)
             idle.append(it.key());
     }
     for (QTcpSocket *socket : idle)
@@ -108,12 +125,7 @@ void WebLinkServer::accept()
     while (m_server && m_server->hasPendingConnections()) {
         QTcpSocket *socket = m_server->nextPendingConnection();
         if (m_connections.size() >= maxConnections) {
-            const QByteArray body = "503 Service Unavailable\n";
-            socket->write(statusLine(503) + commonFields +
-                          "Content-Type: text/plain; charset=utf-8\r\nContent-Length: " +
-                          QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            socket->disconnectFromHost();
+            refuse(socket);
             continue;
         }
         // Answers are written whole: no waiting for more to fill a segment (Nagle).
@@ -130,6 +142,30 @@ void WebLinkServer::accept()
                 forget(socket);
         });
     }
+}
+
+void WebLinkServer::refuse(QTcpSocket *socket)
+{
+    // Closing a socket with the request unread resets the connection, and the reset can destroy the answer
+    // before the client reads it. So the answer goes out, only the sending side is shut, and what the client
+    // sends is read and dropped until it closes, for refusalLinger ms at most.
+    const QByteArray body = "503 Service Unavailable\n";
+    socket->write(statusLine(503) + commonFields +
+                  "Content-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    const auto shutSending = [socket] {
+        if (socket->bytesToWrite() == 0)
+            ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+    };
+    connect(socket, &QTcpSocket::bytesWritten, socket, shutSending);
+    connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(refusalLinger, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    socket->flush();
+    shutSending();
 }
 
 void WebLinkServer::forget(QTcpSocket *socket)
@@ -150,6 +186,8 @@ void WebLinkServer::readFrom(QTcpSocket *socket)
     }
     connection->received += socket->readAll();
     connection->lastActivity = m_clock.elapsed();
+    if (connection->headStart < 0 && !connection->received.isEmpty())
+        connection->headStart = connection->lastActivity;
 
     // Answers every whole request that arrived, in order (pipelining).
     while (true) {
@@ -171,6 +209,8 @@ void WebLinkServer::readFrom(QTcpSocket *socket)
             break;
         }
         connection->received.remove(0, parse.consumed);
+        // A request that was already waiting behind this one has its head time from this answer on.
+        connection->headStart = connection->received.isEmpty() ? -1 : m_clock.elapsed();
 
         const WebRequest &request = parse.request;
         const bool withBody = request.method != "HEAD";

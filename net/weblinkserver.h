@@ -19,8 +19,9 @@ class QTimer;
 // that it does not read, requests it sends without reading the answers) is dropped before the next
 // message to it. At most
 // maxConnections clients are served at a time; one more is answered 503 and closed. A connection other than
-// an event stream that sends nothing for idleTimeout() ms is closed, so that silent clients cannot hold all
-// the places. No files, no CORS.
+// an event stream that sends nothing for idleTimeout() ms is closed, and so is one whose request head is not
+// complete headTimeout() ms after its first byte (or after the previous answer, for a request that was
+// already waiting), so that neither silent nor slow clients can hold all the places. No files, no CORS.
 class WebLinkServer : public QObject
 {
     Q_OBJECT
@@ -58,6 +59,8 @@ public:
     void setMaxBacklog(qint64 bytes) { m_maxBacklog = bytes; }
     int idleTimeout() const { return m_idleTimeout; }
     void setIdleTimeout(int milliseconds);
+    int headTimeout() const { return m_headTimeout; }
+    void setHeadTimeout(int milliseconds);
 
 signals:
     // A client was dropped because it did not read what it was sent.
@@ -69,11 +72,14 @@ private:
         QByteArray received;
         QString streamTopic;     // set once the connection is an event stream
         qint64 lastActivity = 0; // on m_clock, ms
+        qint64 headStart = -1;   // on m_clock, ms: since when a request head has been waiting; -1: none
         bool eventStream = false;
         bool closing = false;
     };
 
     void accept();
+    void refuse(QTcpSocket *socket);
+    void restartTimeoutCheck();
     void readFrom(QTcpSocket *socket);
     void answer(QTcpSocket *socket, int status, const QByteArray &contentType, const QByteArray &body,
                 bool withBody, bool keepAlive);
@@ -90,6 +96,7 @@ private:
     QString m_errorText;
     qint64 m_maxBacklog = 64 * 1024;
     int m_idleTimeout = 30000;
+    int m_headTimeout = 10000;
     QTimer *m_idleCheck = nullptr;
     QElapsedTimer m_clock;
 };

@@ -17,14 +17,14 @@ QJsonValue time(const QDateTime &when)
                           : QJsonValue(QJsonValue::Null);
 }
 
-QString directionName(WebLinkSnapshot::Direction direction)
+QString directionName(IndexDirection direction)
 {
     switch (direction) {
-    case WebLinkSnapshot::Direction::Rising:
+    case IndexDirection::Rising:
         return QStringLiteral("up");
-    case WebLinkSnapshot::Direction::Falling:
+    case IndexDirection::Falling:
         return QStringLiteral("down");
-    case WebLinkSnapshot::Direction::Unchanged:
+    case IndexDirection::Unchanged:
         break;
     }
     return QStringLiteral("unchanged");

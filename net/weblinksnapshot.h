@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/indexdirection.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -25,13 +27,12 @@ struct WebLinkSnapshot
         QDateTime time;
         double value = 0;
     };
-    enum class Direction { Unchanged, Rising, Falling };
 
     QString index;               // the topic: the window caption ("DAX")
     QString itemText;            // the live item "Kurs" exactly
     std::optional<double> value; // the item text as a number; none after a poke that is no number
     QDateTime calculated;        // the last calculation that set the item; invalid before the first
-    Direction direction = Direction::Unchanged; // the value label's colour
+    IndexDirection direction = IndexDirection::Unchanged; // of the latest calculation
     QList<Component> components;
     QList<HistoryPoint> history; // the day's "Index" series, or only its end
     int historyLength = 0;       // the points of the whole series

@@ -1,6 +1,7 @@
 #include "net/webrequest.h"
 
 #include <QUrl>
+#include <algorithm>
 
 namespace {
 
@@ -117,11 +118,14 @@ QByteArray WebRequest::header(QByteArrayView name) const
 
 bool WebRequest::hasHeader(QByteArrayView name) const
 {
-    for (const auto &field : headers) {
-        if (QByteArrayView(field.first).compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
+    return headerCount(name) > 0;
+}
+
+qsizetype WebRequest::headerCount(QByteArrayView name) const
+{
+    return std::count_if(headers.cbegin(), headers.cend(), [name](const auto &field) {
+        return QByteArrayView(field.first).compare(name, Qt::CaseInsensitive) == 0;
+    });
 }
 
 bool WebRequest::keepAlive() const
@@ -179,6 +183,12 @@ WebRequestParse parseWebRequest(QByteArrayView bytes, qsizetype maxHeadSize)
         result.state = WebRequestParse::State::Incomplete;
         return result;
     }
+    // Two lengths or two hosts leave open which one counts; a proxy in front may have chosen the other
+    // (RFC 9112 section 6.3, RFC 9110 section 7.2).
+    if (result.request.headerCount("Content-Length") > 1 || result.request.headerCount("Host") > 1) {
+        result.state = WebRequestParse::State::Malformed;
+        return result;
+    }
     result.state = WebRequestParse::State::Complete;
     result.consumed = position;
     return result;
@@ -204,6 +214,10 @@ WebRoute routeWebRequest(const WebRequest &request, const QString &topic, quint1
     if (pathBytes == "/")
         return {200, WebResource::Dashboard};
     const QString path = QUrl::fromPercentEncoding(pathBytes);
+    // The segments are those of the path as sent: a "%2F" is part of a segment's name and never
+    // separates two, so it selects no resource.
+    if (path.count(QLatin1Char('/')) != pathBytes.count('/'))
+        return {404};
 
     const auto isTopic = [&topic](QStringView name) {
         return !topic.isEmpty() && name.compare(topic, Qt::CaseInsensitive) == 0;

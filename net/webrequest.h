@@ -17,6 +17,8 @@ struct WebRequest
     // The value of the first header field of this name (ignoring case); null when there is none.
     QByteArray header(QByteArrayView name) const;
     bool hasHeader(QByteArrayView name) const;
+    // How many header fields of this name (ignoring case) the request has.
+    qsizetype headerCount(QByteArrayView name) const;
     // Whether the connection stays open after the answer: HTTP/1.1 unless "Connection: close", HTTP/1.0
     // only with "Connection: keep-alive".
     bool keepAlive() const;
@@ -39,8 +41,8 @@ struct WebRequestParse
 // buffers what arrived and calls again with more. A head longer than `maxHeadSize` is TooLarge even when it
 // is incomplete, so a client cannot make the server buffer without end. Blank lines before the request
 // line are skipped (RFC 9112 section 2.2). A NUL byte, a bare CR, a field without a name or colon, a
-// blank before a field's colon, an obsolete folded line or an HTTP version other than 1.0 and 1.1 is
-// Malformed.
+// blank before a field's colon, an obsolete folded line, an HTTP version other than 1.0 and 1.1, and two
+// Content-Length or two Host fields are Malformed.
 WebRequestParse parseWebRequest(QByteArrayView bytes, qsizetype maxHeadSize = 16 * 1024);
 
 // What the web link serves at a path.
@@ -56,7 +58,8 @@ struct WebRoute
 // without a port) so that a page from elsewhere cannot reach the link through DNS rebinding; 400 for an
 // HTTP/1.1 request without Host or a target that is no path; 405 for a method other than GET and HEAD;
 // 404 for a path other than "/", "/<topic>", "/<topic>.json" and "/<topic>/events", the topic matched
-// ignoring case after percent-decoding and the query ignored.
+// ignoring case after percent-decoding and the query ignored; the path is split into segments before
+// percent-decoding, so a "%2F" separates nothing.
 WebRoute routeWebRequest(const WebRequest &request, const QString &topic, quint16 port);
 
 // The reason phrase of the statuses the web link answers with.

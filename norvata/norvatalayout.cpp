@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QLocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -129,7 +130,8 @@ QString valueText(const ParadoxField &field, const QVariant &value)
     switch (field.type) {
     case ParadoxField::Number:
     case ParadoxField::Currency:
-        return QString::number(value.toDouble(), 'g', 17);
+        // The shortest text that reads back as the same number: 163.6, not 163.59999999999999.
+        return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
     case ParadoxField::Timestamp:
         return value.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
     case ParadoxField::Date:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/clock.h"
 #include "quotes/quoteage.h"
 #include "quotes/quotefeed.h"
 
@@ -66,11 +67,12 @@ public:
     virtual void setQuoteAges(const QuoteAges &) {}
 
     virtual void calculate() = 0;
-    virtual QDateTime now() const { return QDateTime::currentDateTime(); }
+    // The time quotes arrive at; the window gives its one clock.
+    virtual QDateTime now() const { return Clock::system().now(); }
 };
 
-// The price refresh ("Kurswerte aktualisieren"): fills columns 2 "Kurswert", 7 "BID" and 8 "ASK" of every component
-// from Norvata's newest intraday prices or from the quote page, optionally hands web prices on to
+// The price refresh ("Kurswerte aktualisieren"): fills columns 2 "Kurswert", 7 "BID" and 8 "ASK" of every
+// component from Norvata's newest intraday prices or from the quote page, optionally hands web prices on to
 // "Intraday.db", then runs the calculation. Its status texts: "Kurse aktualisiert" or
 // "Fehler beim Kursaktualisieren".
 class PriceRefresh

@@ -161,6 +161,23 @@ private slots:
     }
 
     // A dark theme: the unchanged value shows on the theme's button face, not on a fixed light grey.
+    void recordedTimesComeFromTheWindowsClock()
+    {
+        ProgramFolder folder;
+        folder.writeDefinition();
+        folder.writeInfo();
+        ManualClock clock(QDateTime(QDate(2026, 3, 2), QTime(10, 15)));
+        StartOptions options = folder.options();
+        options.clock = &clock;
+        MainWindow form(options);
+        clock.advance(90000);
+        form.addHistoryPoint(HistorySeries::Index, 5000);
+        const int points = form.historyChart->pointCount(HistorySeries::Index);
+        QCOMPARE(form.historyChart->point(HistorySeries::Index, points - 1).x(),
+                 double(clock.now().toMSecsSinceEpoch()));
+        QCOMPARE(form.now(), clock.now());
+    }
+
     void valueBackgroundFollowsTheTheme()
     {
         ProgramFolder folder;
@@ -171,7 +188,7 @@ private slots:
         dark.setColor(QPalette::Button, QColor(40, 40, 48));
         QApplication::setPalette(dark);
         MainWindow form(folder.options());
-        form.setValueColour(ValueColour::ButtonFace);
+        form.setValueDirection(IndexDirection::Unchanged);
         QApplication::setPalette(original);
         QCOMPARE(form.valueLabel->palette().color(QPalette::Window), QColor(40, 40, 48));
     }

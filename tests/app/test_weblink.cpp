@@ -14,6 +14,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -291,6 +292,29 @@ private slots:
         server()->setIdleTimeout(200);
         QTRY_COMPARE(server()->connectionCount(), 1);
         QCOMPARE(server()->eventStreamCount(), 1);
+    }
+
+    void slowClientsLoseTheirPlacesAndOneMoreIsAnswered503()
+    {
+        // Every client sends a byte of its head every 50 ms: never idle, never done.
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < WebLinkServer::maxConnections; ++i) {
+            clients.push_back(std::make_unique<QTcpSocket>());
+            clients.back()->connectToHost(QHostAddress::LocalHost, m_port);
+        }
+        QTimer dribble;
+        connect(&dribble, &QTimer::timeout, this, [&clients] {
+            for (auto &client : clients) {
+                if (client->state() == QAbstractSocket::ConnectedState)
+                    client->write("G");
+            }
+        });
+        dribble.start(50);
+        QTRY_COMPARE(server()->connectionCount(), WebLinkServer::maxConnections);
+        QCOMPARE(get(m_port, "/DAX").status, 503);
+        server()->setHeadTimeout(600);
+        QTRY_COMPARE_WITH_TIMEOUT(server()->connectionCount(), 0, 10000);
+        QCOMPARE(get(m_port, "/DAX").status, 200);
     }
 
     void aClientThatNeverReadsIsDroppedWithoutSlowingTheRefresh()

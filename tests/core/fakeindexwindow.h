@@ -17,7 +17,7 @@ struct FakeIndexWindow : IndexWindow
     QString edit3 = QStringLiteral("0");
     int componentCount = 30;
     QString label;
-    ValueColour colour = ValueColour::ButtonFace;
+    IndexDirection direction = IndexDirection::Unchanged;
     QStringList messages;
 
     IndexTable &table() override { return cells; }
@@ -38,7 +38,7 @@ struct FakeIndexWindow : IndexWindow
     void setComponentCount(int count) override { componentCount = count; }
     QString valueText() const override { return label; }
     void setValueText(const QString &text) override { label = text; }
-    void setValueColour(ValueColour c) override { colour = c; }
+    void setValueDirection(IndexDirection d) override { direction = d; }
     void showMessage(const QString &text) override { messages << text; }
 
     // Fills rows 1.. with (Kurswert, Fi) pairs and sets the row count.

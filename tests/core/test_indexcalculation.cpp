@@ -52,7 +52,7 @@ private slots:
         QCOMPARE(f.window.messages, QStringList());
         QCOMPARE(f.calculation.Summe, 93.8);
         QCOMPARE(f.window.label, value);
-        QCOMPARE(f.window.colour, ValueColour::Green);
+        QCOMPARE(f.window.direction, IndexDirection::Rising);
         QCOMPARE(f.column4(1), n("39,47"));
         QCOMPARE(f.column4(2), n("60,53"));
         QCOMPARE(f.publication.log,
@@ -68,7 +68,7 @@ private slots:
         f.calculation.calculate();
         f.publication.log.clear();
         f.calculation.calculate();
-        QCOMPARE(f.window.colour, ValueColour::ButtonFace);
+        QCOMPARE(f.window.direction, IndexDirection::Unchanged);
         QCOMPARE(f.publication.log, QStringList({"value 4113,33", "clear bars", "bar 1 100 Wert 1"}));
     }
 
@@ -80,9 +80,10 @@ private slots:
         f.calculation.calculate();
         QCOMPARE(f.window.label, QStringLiteral("10"));
         f.window.cells.setCell(IndexTable::Kurswert, 1, QStringLiteral("9,5"));
-        f.calculation.calculate();
+        QCOMPARE(f.calculation.calculate(), IndexDirection::Falling);
+        QCOMPARE(f.calculation.direction, IndexDirection::Falling);
         QCOMPARE(f.window.label, QStringLiteral("9,5"));
-        QCOMPARE(f.window.colour, ValueColour::Red);
+        QCOMPARE(f.window.direction, IndexDirection::Falling);
         QVERIFY(f.publication.log.contains(QStringLiteral("record 9.5")));
     }
 
@@ -236,7 +237,7 @@ private slots:
         f.calculation.calculate();
         QCOMPARE(f.window.messages, QStringList());
         QCOMPARE(f.window.label, QString()); // 0 equals the previous value 0
-        QCOMPARE(f.window.colour, ValueColour::ButtonFace);
+        QCOMPARE(f.window.direction, IndexDirection::Unchanged);
         QCOMPARE(f.publication.log, QStringList({"value 0", "clear bars"}));
     }
 

@@ -63,6 +63,11 @@ private slots:
         QTest::newRow("overlong head")
             << "GET / HTTP/1.1\r\n" + QByteArray("A: b\r\n").repeated(3000) + "\r\n"
             << State::TooLarge;
+        QTest::newRow("two lengths")
+            << QByteArray("GET / HTTP/1.1\r\nContent-Length: 0\r\ncontent-length: 0\r\n\r\n")
+            << State::Malformed;
+        QTest::newRow("two hosts") << QByteArray("GET / HTTP/1.1\r\nHost: localhost\r\nHost: x\r\n\r\n")
+                                   << State::Malformed;
     }
 
     void refusesMalformedHeads()
@@ -105,6 +110,7 @@ private slots:
         QTest::newRow("item, query") << get("/DAX?x=/y") << 200 << int(WebResource::Item);
         QTest::newRow("item, encoded") << get("/%64ax") << 200 << int(WebResource::Item);
         QTest::newRow("events") << get("/Dax/events") << 200 << int(WebResource::Events);
+        QTest::newRow("encoded slash") << get("/DAX%2fevents") << 404 << 0;
         QTest::newRow("below the item") << get("/DAX/Kurs") << 404 << 0;
         QTest::newRow("a file") << get("/../../etc/passwd") << 404 << 0;
         QTest::newRow("JSON suffix upper case") << get("/DAX.JSON") << 404 << 0;

@@ -24,7 +24,7 @@ struct Window : IndexWindow
     void setComponentCount(int) override {}
     QString valueText() const override { return value; }
     void setValueText(const QString &text) override { value = text; }
-    void setValueColour(ValueColour) override {}
+    void setValueDirection(IndexDirection) override {}
     void showMessage(const QString &) override {}
 };
 

@@ -85,6 +85,7 @@ private slots:
     void lockedTableIsNotWritten();
     void refreshIsOneChange();
     void dumpImportsBack();
+    void dumpWritesShortestNumbers();
     void secondaryIndexOfSample();
     void sessionPreparation();
 };
@@ -363,6 +364,20 @@ void TestNorvataTable::dumpImportsBack()
     QVERIFY(buffer.open(QIODevice::ReadOnly));
     QCOMPARE(NorvataLayout::importCsv(table, buffer), 370);
     QCOMPARE(TableCheck::recordsViaPxlib(table), original);
+}
+
+void TestNorvataTable::dumpWritesShortestNumbers()
+{
+    Fixture fixture;
+    QByteArray csv("Firma;Zeit;Kurs\n1;2026-03-02 09:00:00;163.6\n");
+    QBuffer buffer(&csv);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    NorvataLayout::importCsv(fixture.intraday(), buffer);
+    QString text;
+    QTextStream out(&text);
+    NorvataLayout::dump(fixture.intraday(), out);
+    out.flush();
+    QVERIFY2(text.endsWith(QStringLiteral(";163.6\n")), qPrintable(text));
 }
 
 void TestNorvataTable::secondaryIndexOfSample()
