@@ -130,8 +130,9 @@ QString valueText(const ParadoxField &field, const QVariant &value)
     switch (field.type) {
     case ParadoxField::Number:
     case ParadoxField::Currency:
-        // The shortest text that reads back as the same number: 163.6, not 163.59999999999999.
-        return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+        // The shortest text that reads back as the same number, without an exponent: 163.6, not
+        // 163.59999999999999, and 1000000, not 1e+06, so a spreadsheet reads it as the number it is.
+        return QString::number(value.toDouble(), 'f', QLocale::FloatingPointShortest);
     case ParadoxField::Timestamp:
         return value.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
     case ParadoxField::Date:
