@@ -8,19 +8,19 @@
 #include "app/livelink.h"
 #include "app/messages.h"
 #include "app/quoteagepanel.h"
-#include "core/settingsstore.h"
 #include "app/weblink.h"
 #include "core/errors.h"
 #include "core/programfiles.h"
+#include "core/settingsstore.h"
 #include "core/valuexmlfile.h"
 #include "net/feedfetcher.h"
 #include "net/httpclient.h"
 #include "net/pagefetch.h"
+#include "norvata/identifierlookup.h"
+#include "quotes/quotepage.h"
 #include "shell/indexrecord.h"
 #include "shell/versionnotice.h"
 #include "shell/windowsettings.h"
-#include "norvata/identifierlookup.h"
-#include "quotes/quotepage.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -28,6 +28,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -91,14 +92,19 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
     automaticCycle.modeChanged = [this](bool on) { showAutomaticMode(on); };
 
     buildElements(*this, &indexTable);
-    webLink = new WebLink(liveLink, &indexTable, historyChart, valueLabel, this);
+    webLink = new WebLink(liveLink, &indexTable, historyChart, valueLabel, &health, this);
+    // A message that gets no box of its own (a repetition, or one while a box is open) shows here.
+    Messages::setStatusOutlet([this](const QString &text) { setStatusText(text); });
     setValueColour(ValueColour::ButtonFace);
     connectElements();
 
     Messages::guarded([this] { startUp(); });
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    Messages::setStatusOutlet({});
+}
 
 void MainWindow::connectElements()
 {
@@ -207,6 +213,7 @@ void MainWindow::startUp()
 
     setWindowTitle(ProgramFiles::upperCaseAZ(indexName));
     liveLink->setTopic(windowTitle());
+    health.setIndex(windowTitle());
     setQuoteAges({}); // a load puts the quote columns away
     calculation.calculate();
     clearHistory();
@@ -349,7 +356,25 @@ void MainWindow::refreshPrices()
     // The web source needs the client: while the index file update (or anything else) uses it, the
     // refresh is refused before it touches anything.
     const bool clientBusy = httpClient->busy() || (indexFileUpdate && indexFileUpdate->running());
-    m_exclusion.refresh(!norvataSourceSelected(), clientBusy, [this] { priceRefresh.run(); });
+    m_exclusion.refresh(!norvataSourceSelected(), clientBusy, [this] {
+        QElapsedTimer duration;
+        duration.start();
+        if (priceRefresh.run())
+            refreshEnded(duration.elapsed());
+    });
+}
+
+void MainWindow::refreshEnded(qint64 milliseconds)
+{
+    if (!m_refreshOutcome.startsWith(QLatin1String("Fehler"))) {
+        health.refreshSucceeded(milliseconds);
+        Messages::succeeded();
+        return;
+    }
+    health.refreshFailed(m_refreshOutcome, milliseconds);
+    const QDateTime now = Clock::system().now();
+    Messages::log(Messages::Kind::Warning, now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate) +
+                                               QLatin1Char(' ') + m_refreshOutcome);
 }
 
 void MainWindow::beginRefresh()
@@ -360,6 +385,8 @@ void MainWindow::beginRefresh()
 
 void MainWindow::endRefresh()
 {
+    // The refresh has set its last status text; a box that follows may replace it.
+    m_refreshOutcome = statusText();
     refreshButton->setEnabled(true);
     QApplication::restoreOverrideCursor();
 }
@@ -394,6 +421,13 @@ void MainWindow::setQuoteAges(const QuoteAges &ages)
     gridCells->setQuoteAges(ages);
     webLink->setQuoteAges(ages);
     quoteAgePanel->showAges(ages);
+    int stale = 0;
+    int missing = 0;
+    for (const QuoteAge &age : ages) {
+        stale += age.stale ? 1 : 0;
+        missing += age.time.isValid() ? 0 : 1;
+    }
+    health.setQuoteCounts(stale, missing);
     gridView->viewport()->update();
 }
 
@@ -427,6 +461,7 @@ void MainWindow::showAutomaticMode(bool on)
 {
     automaticOnButton->setHidden(on);
     automaticOffButton->setVisible(on);
+    health.setAutomaticMode(on);
 }
 
 void MainWindow::openLinkOf(const QLabel *clicked)

@@ -10,11 +10,12 @@
 #include "core/indextable.h"
 #include "core/indexwindow.h"
 #include "net/indexfileupdate.h"
+#include "norvata/norvatatable.h"
+#include "refresh/pricerefresh.h"
 #include "shell/automaticrefresh.h"
 #include "shell/definitionwriteback.h"
 #include "shell/refreshexclusion.h"
-#include "norvata/norvatatable.h"
-#include "refresh/pricerefresh.h"
+#include "shell/refreshhealth.h"
 
 #include <QButtonGroup>
 #include <QColor>
@@ -78,6 +79,9 @@ public:
     FeedFetcher *feedFetcher = nullptr;
     // The index file update while it runs, and the last one after.
     std::unique_ptr<IndexFileUpdate> indexFileUpdate;
+
+    // How well the refreshes keep the index current, for GET /health and GET /metrics.
+    RefreshHealth health{Clock::system()};
 
     // The automatic mode: its precise timer and its cycle.
     PreciseRefreshTimer automaticTimer;
@@ -175,11 +179,16 @@ private:
     void loadInformation();
     void clearHistory();
     void showAutomaticMode(bool on);
+    // Counts a refresh that ran to its end (from its last status text) and writes a failure's reason to
+    // standard error, time first.
+    void refreshEnded(qint64 milliseconds);
 
     StartOptions m_options;
     QString m_programFolder;
     QString m_dataFolder;
     RefreshExclusion m_exclusion;
+    // The status text with which the last refresh ended: "Kurse aktualisiert", or its failure.
+    QString m_refreshOutcome;
     QString m_quoteServer;
     QString m_updateServer;
     int m_kursalter = 15;

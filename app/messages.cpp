@@ -4,35 +4,104 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
 
 namespace Messages {
 
 namespace {
 
-Messages::Sink &sink()
-{
-    static Messages::Sink instance;
-    return instance;
-}
-
 const QString applicationTitle = QStringLiteral("NV Zalvento");
 
-void box(Kind kind, const QString &text)
+void showBox(Kind kind, const QString &text)
 {
-    if (sink()) {
-        sink()(kind, text);
-        return;
-    }
-    QMessageBox box(kind == Kind::Error ? QMessageBox::Critical : QMessageBox::NoIcon, applicationTitle, text,
-                    QMessageBox::Ok, QApplication::activeWindow());
+    const QMessageBox::Icon icon = kind == Kind::Error     ? QMessageBox::Critical
+                                   : kind == Kind::Warning ? QMessageBox::Warning
+                                                           : QMessageBox::NoIcon;
+    QMessageBox box(icon, applicationTitle, text, QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
+}
+
+void writeLine(const QByteArray &line)
+{
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
 }
 
 } // namespace
 
+void Router::deliver(Kind kind, const QString &text)
+{
+    const bool repeated = m_last && m_last->first == kind && m_last->second == text;
+    m_last.emplace(kind, text);
+    if (m_mode == Mode::Unattended) {
+        if (!repeated)
+            m_outlets.line(journalLine(kind, text));
+        return;
+    }
+    if (repeated || m_boxOpen) {
+        if (m_outlets.status)
+            m_outlets.status(text);
+        return;
+    }
+    // Cleared however the box ends, an exception out of its event loop included.
+    struct OpenBox
+    {
+        bool &open;
+        explicit OpenBox(bool &flag) : open(flag) { open = true; }
+        ~OpenBox() { open = false; }
+    } openBox(m_boxOpen);
+    m_outlets.box(kind, text);
+}
+
+QByteArray Router::journalLine(Kind kind, const QString &text)
+{
+    QString line = text;
+    for (QChar &c : line) {
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r'))
+            c = QLatin1Char(' ');
+    }
+    return (kind == Kind::Warning ? "<4>" : "<3>") + line.toUtf8() + '\n';
+}
+
+Router &router()
+{
+    static Router instance({showBox, writeLine, {}});
+    return instance;
+}
+
+void setMode(Mode mode)
+{
+    router().setMode(mode);
+}
+
+Mode mode()
+{
+    return router().mode();
+}
+
+void setStatusOutlet(std::function<void(const QString &)> status)
+{
+    router().outlets().status = std::move(status);
+}
+
+void succeeded()
+{
+    router().succeeded();
+}
+
+void log(Kind kind, const QString &text)
+{
+    router().outlets().line(Router::journalLine(kind, text));
+}
+
 void show(const QString &text)
 {
-    box(Kind::Information, text);
+    router().deliver(Kind::Information, text);
+}
+
+void warn(const QString &text)
+{
+    router().deliver(Kind::Warning, text);
 }
 
 QString withFullStop(const QString &text)
@@ -44,7 +113,7 @@ QString withFullStop(const QString &text)
 
 void reportError(const QString &text)
 {
-    box(Kind::Error, withFullStop(text));
+    router().deliver(Kind::Error, withFullStop(text));
 }
 
 void reportError(const std::exception &error)
@@ -64,9 +133,10 @@ void guarded(const std::function<void()> &work)
     }
 }
 
-void setSink(Sink newSink)
+void setSink(Sink sink)
 {
-    sink() = std::move(newSink);
+    router().outlets().box = sink ? std::move(sink) : Sink(showBox);
+    router().succeeded();
 }
 
 } // namespace Messages

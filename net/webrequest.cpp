@@ -203,6 +203,10 @@ WebRoute routeWebRequest(const WebRequest &request, const QString &topic, quint1
         pathBytes.truncate(query);
     if (pathBytes == "/")
         return {200, WebResource::Dashboard};
+    if (pathBytes == "/health")
+        return {200, WebResource::Health};
+    if (pathBytes == "/metrics")
+        return {200, WebResource::Metrics};
     const QString path = QUrl::fromPercentEncoding(pathBytes);
 
     const auto isTopic = [&topic](QStringView name) {

@@ -1,6 +1,7 @@
 #include "app/messages.h"
 #include "core/errors.h"
 
+#include <QHash>
 #include <QTest>
 
 class TestMessages : public QObject
@@ -12,14 +13,22 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("letter") << "Datei x kann nicht geöffnet werden" << "Datei x kann nicht geöffnet werden.";
-        QTest::newRow("digit") << "Fehler 5" << "Fehler 5.";
-        QTest::newRow("umlaut") << "Schlüssel" << "Schlüssel.";
-        QTest::newRow("full stop") << "Ende." << "Ende.";
-        QTest::newRow("exclamation sorts before") << "Achtung!" << "Achtung!";
-        QTest::newRow("bracket sorts before") << "(Error #10061)" << "(Error #10061)";
-        QTest::newRow("quote sorts before") << "'x' ist kein gültiger Integerwert'" << "'x' ist kein gültiger Integerwert'";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("letter") << "Datei x kann nicht geöffnet werden"
+                                << "Datei x kann nicht geöffnet werden.";
+        QTest::newRow("digit") << "Fehler 5"
+                               << "Fehler 5.";
+        QTest::newRow("umlaut") << "Schlüssel"
+                                << "Schlüssel.";
+        QTest::newRow("full stop") << "Ende."
+                                   << "Ende.";
+        QTest::newRow("exclamation sorts before") << "Achtung!"
+                                                  << "Achtung!";
+        QTest::newRow("bracket sorts before") << "(Error #10061)"
+                                              << "(Error #10061)";
+        QTest::newRow("quote sorts before") << "'x' ist kein gültiger Integerwert'"
+                                            << "'x' ist kein gültiger Integerwert'";
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
     void fullStop()
@@ -27,6 +36,64 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, shown);
         QCOMPARE(Messages::withFullStop(text), shown);
+    }
+
+    // Each event is "I:", "W:" or "E:" and a text (information, warning, error), "ok" (a success), or
+    // "<message>|<message>": the second arrives while the first one's box is open.
+    void routing_data()
+    {
+        QTest::addColumn<bool>("unattended");
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QStringList>("delivered");
+        QTest::newRow("window: a repetition shows in the status text")
+            << false << QStringList{"I:x", "I:x", "I:x"} << QStringList{"box x", "status x", "status x"};
+        QTest::newRow("window: a box again after a success")
+            << false << QStringList{"I:x", "ok", "I:x"} << QStringList{"box x", "box x"};
+        QTest::newRow("window: a box again after another message")
+            << false << QStringList{"I:x", "I:y", "I:x", "E:x"}
+            << QStringList{"box x", "box y", "box x", "box x"};
+        QTest::newRow("window: no box over an open box")
+            << false << QStringList{"E:a|E:b", "E:c"} << QStringList{"box a", "status b", "box c"};
+        QTest::newRow("unattended: journal lines, a repetition once")
+            << true << QStringList{"E:x", "E:x", "W:y", "I:x", "I:x", "ok", "I:x", "E:a\nb"}
+            << QStringList{"line <3>x", "line <4>y", "line <3>x", "line <3>x", "line <3>a b"};
+    }
+
+    void routing()
+    {
+        QFETCH(bool, unattended);
+        QFETCH(QStringList, events);
+        QFETCH(QStringList, delivered);
+        QStringList seen;
+        QHash<QString, QString> nested;
+        Messages::Router *routerPointer = nullptr;
+        const auto deliver = [&](const QString &event) {
+            const auto kind = event[0] == 'E'   ? Messages::Kind::Error
+                              : event[0] == 'W' ? Messages::Kind::Warning
+                                                : Messages::Kind::Information;
+            routerPointer->deliver(kind, event.mid(2));
+        };
+        Messages::Router router(
+            {[&](Messages::Kind, const QString &text) {
+                 seen << "box " + text;
+                 if (nested.contains(text))
+                     deliver(nested.take(text));
+             },
+             [&](const QByteArray &line) { seen << "line " + QString::fromUtf8(line.chopped(1)); },
+             [&](const QString &text) { seen << "status " + text; }});
+        routerPointer = &router;
+        router.setMode(unattended ? Messages::Mode::Unattended : Messages::Mode::Window);
+        for (const QString &event : events) {
+            if (event == "ok") {
+                router.succeeded();
+                continue;
+            }
+            const QStringList parts = event.split('|');
+            if (parts.size() > 1)
+                nested.insert(parts[0].mid(2), parts[1]);
+            deliver(parts[0]);
+        }
+        QCOMPARE(seen, delivered);
     }
 
     void guardedReportsAndGoesOn()
