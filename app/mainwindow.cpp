@@ -28,7 +28,6 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -64,9 +63,16 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
     : QMainWindow(parent), definition(*this, QLocale::system().decimalPoint().at(0)),
       calculation(*this, definition, *this), norvataTable(QLocale::system().decimalPoint().at(0)),
       priceRefresh(*this, norvataTable, QLocale::system().decimalPoint().at(0)),
-      automaticTimer([this] { automaticCycle.timeout(); }),
-      automaticCycle(
-          automaticTimer, [this] { refreshPrices(); }, options.automaticPause),
+      automaticTimer([this] { automaticCycle.timeout(); }), automaticCycle(
+                                                                automaticTimer,
+                                                                [this] {
+                                                                    // A box of an automatic refresh lets the
+                                                                    // cycle go on: nobody may be there to
+                                                                    // close it.
+                                                                    const Messages::BoxesDoNotWait goOn;
+                                                                    refreshPrices();
+                                                                },
+                                                                options.automaticPause),
       m_options(std::move(options)), m_exclusion([this] { return priceRefresh.running(); })
 {
     // The live item is there before the window's first calculation; without a session bus the program
@@ -356,37 +362,33 @@ void MainWindow::refreshPrices()
     // The web source needs the client: while the index file update (or anything else) uses it, the
     // refresh is refused before it touches anything.
     const bool clientBusy = httpClient->busy() || (indexFileUpdate && indexFileUpdate->running());
-    m_exclusion.refresh(!norvataSourceSelected(), clientBusy, [this] {
-        QElapsedTimer duration;
-        duration.start();
-        if (priceRefresh.run())
-            refreshEnded(duration.elapsed());
-    });
+    m_exclusion.refresh(!norvataSourceSelected(), clientBusy, [this] { priceRefresh.run(); });
 }
 
-void MainWindow::refreshEnded(qint64 milliseconds)
+void MainWindow::refreshEnded(const QString &outcome, qint64 milliseconds)
 {
-    if (!m_refreshOutcome.startsWith(QLatin1String("Fehler"))) {
+    if (!outcome.startsWith(QLatin1String("Fehler"))) {
         health.refreshSucceeded(milliseconds);
         Messages::succeeded();
         return;
     }
-    health.refreshFailed(m_refreshOutcome, milliseconds);
+    health.refreshFailed(outcome, milliseconds);
     const QDateTime now = Clock::system().now();
     Messages::log(Messages::Kind::Warning, now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate) +
-                                               QLatin1Char(' ') + m_refreshOutcome);
+                                               QLatin1Char(' ') + outcome);
 }
 
 void MainWindow::beginRefresh()
 {
+    m_refreshDuration.start();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     refreshButton->setEnabled(false);
 }
 
 void MainWindow::endRefresh()
 {
-    // The refresh has set its last status text; a box that follows may replace it.
-    m_refreshOutcome = statusText();
+    // The refresh has set its last status text; a box that follows may replace it, and may wait.
+    refreshEnded(statusText(), m_refreshDuration.elapsed());
     refreshButton->setEnabled(true);
     QApplication::restoreOverrideCursor();
 }

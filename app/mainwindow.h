@@ -20,6 +20,7 @@
 #include <QButtonGroup>
 #include <QColor>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -179,16 +180,15 @@ private:
     void loadInformation();
     void clearHistory();
     void showAutomaticMode(bool on);
-    // Counts a refresh that ran to its end (from its last status text) and writes a failure's reason to
-    // standard error, time first.
-    void refreshEnded(qint64 milliseconds);
+    // Counts a refresh that ran to its end, by the status text it ended with, and writes a failure's
+    // reason to standard error, time first.
+    void refreshEnded(const QString &outcome, qint64 milliseconds);
 
     StartOptions m_options;
     QString m_programFolder;
     QString m_dataFolder;
     RefreshExclusion m_exclusion;
-    // The status text with which the last refresh ended: "Kurse aktualisiert", or its failure.
-    QString m_refreshOutcome;
+    QElapsedTimer m_refreshDuration;
     QString m_quoteServer;
     QString m_updateServer;
     int m_kursalter = 15;

@@ -12,13 +12,22 @@ namespace {
 
 const QString applicationTitle = QStringLiteral("NV Zalvento");
 
-void showBox(Kind kind, const QString &text)
+int boxesDoNotWait = 0;
+
+void showBox(Kind kind, const QString &text, const std::function<void()> &closed)
 {
     const QMessageBox::Icon icon = kind == Kind::Error     ? QMessageBox::Critical
                                    : kind == Kind::Warning ? QMessageBox::Warning
                                                            : QMessageBox::NoIcon;
-    QMessageBox box(icon, applicationTitle, text, QMessageBox::Ok, QApplication::activeWindow());
-    box.exec();
+    auto *box = new QMessageBox(icon, applicationTitle, text, QMessageBox::Ok, QApplication::activeWindow());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // A box taken away with its window is closed as well.
+    QObject::connect(box, &QDialog::finished, box, closed);
+    QObject::connect(box, &QObject::destroyed, closed);
+    if (boxesDoNotWait > 0)
+        box->open();
+    else
+        box->exec();
 }
 
 void writeLine(const QByteArray &line)
@@ -38,19 +47,24 @@ void Router::deliver(Kind kind, const QString &text)
             m_outlets.line(journalLine(kind, text));
         return;
     }
-    if (repeated || m_boxOpen) {
+    if (repeated || m_openBox != 0) {
         if (m_outlets.status)
             m_outlets.status(text);
         return;
     }
-    // Cleared however the box ends, an exception out of its event loop included.
-    struct OpenBox
-    {
-        bool &open;
-        explicit OpenBox(bool &flag) : open(flag) { open = true; }
-        ~OpenBox() { open = false; }
-    } openBox(m_boxOpen);
-    m_outlets.box(kind, text);
+    // Each box closes only itself: a late signal of an earlier box must not free the place of a later one.
+    const int box = ++m_boxesShown;
+    m_openBox = box;
+    const auto closed = [this, box] {
+        if (m_openBox == box)
+            m_openBox = 0;
+    };
+    try {
+        m_outlets.box(kind, text, closed);
+    } catch (...) {
+        closed();
+        throw;
+    }
 }
 
 QByteArray Router::journalLine(Kind kind, const QString &text)
@@ -133,9 +147,27 @@ void guarded(const std::function<void()> &work)
     }
 }
 
+BoxesDoNotWait::BoxesDoNotWait()
+{
+    ++boxesDoNotWait;
+}
+
+BoxesDoNotWait::~BoxesDoNotWait()
+{
+    --boxesDoNotWait;
+}
+
 void setSink(Sink sink)
 {
-    router().outlets().box = sink ? std::move(sink) : Sink(showBox);
+    if (sink) {
+        router().outlets().box = [sink = std::move(sink)](Kind kind, const QString &text,
+                                                          const std::function<void()> &closed) {
+            sink(kind, text);
+            closed();
+        };
+    } else {
+        router().outlets().box = showBox;
+    }
     router().succeeded();
 }
 

@@ -23,16 +23,18 @@ enum class Mode { Window, Unattended };
 // - unattended, a message is one line on standard error: the systemd journal's priority prefix ("<3>"
 //   for information and errors, which are all failures here, "<4>" for warnings), then the text with its
 //   line breaks made blanks; the program goes on as if a box had been closed at once;
-// - with a window, a message that arrives while a box is open (the box runs its own event loop) goes to
-//   the status text, so that boxes never pile up.
+// - with a window, a message that arrives while a box is open (a modal box runs its own event loop, and a
+//   box of the automatic refresh stays open while the cycle goes on) goes to the status text, so that
+//   boxes never pile up.
 class Router
 {
 public:
     struct Outlets
     {
-        std::function<void(Kind, const QString &)> box; // shows a modal box, returns when it is closed
-        std::function<void(const QByteArray &)> line;   // writes one line (with its line end)
-        std::function<void(const QString &)> status;    // sets the status text
+        // Shows a box and calls `closed` once it is closed: before it returns (a box that waits) or later.
+        std::function<void(Kind, const QString &, const std::function<void()> &closed)> box;
+        std::function<void(const QByteArray &)> line; // writes one line (with its line end)
+        std::function<void(const QString &)> status;  // sets the status text
     };
 
     explicit Router(Outlets outlets) : m_outlets(std::move(outlets)) {}
@@ -52,7 +54,8 @@ private:
     Outlets m_outlets;
     Mode m_mode = Mode::Window;
     std::optional<std::pair<Kind, QString>> m_last;
-    bool m_boxOpen = false;
+    int m_openBox = 0; // the number of the box that is open; 0: none
+    int m_boxesShown = 0;
 };
 
 // The program's router: boxes on screen, lines on standard error, the window's status text once set.
@@ -62,6 +65,17 @@ Mode mode();
 // The status text that shows a message for which no box opens; none: such a message is only dropped.
 void setStatusOutlet(std::function<void(const QString &)> status);
 void succeeded();
+
+// While one lives, a box lets the program go on instead of waiting to be closed: the automatic refresh's
+// ticks use it, so that a box that nobody closes does not stop the cycle.
+class BoxesDoNotWait
+{
+public:
+    BoxesDoNotWait();
+    ~BoxesDoNotWait();
+    BoxesDoNotWait(const BoxesDoNotWait &) = delete;
+    BoxesDoNotWait &operator=(const BoxesDoNotWait &) = delete;
+};
 
 // One line on standard error in either mode, never a box and never held back as a repetition: the
 // journal's priority prefix, then the text (for the reason of every failed refresh).

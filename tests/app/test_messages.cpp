@@ -1,7 +1,6 @@
 #include "app/messages.h"
 #include "core/errors.h"
 
-#include <QHash>
 #include <QTest>
 
 class TestMessages : public QObject
@@ -39,21 +38,23 @@ private slots:
     }
 
     // Each event is "I:", "W:" or "E:" and a text (information, warning, error), "ok" (a success), or
-    // "<message>|<message>": the second arrives while the first one's box is open.
+    // "close <n>": the n-th box shown is closed (a box stays open until then).
     void routing_data()
     {
         QTest::addColumn<bool>("unattended");
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<QStringList>("delivered");
         QTest::newRow("window: a repetition shows in the status text")
-            << false << QStringList{"I:x", "I:x", "I:x"} << QStringList{"box x", "status x", "status x"};
+            << false << QStringList{"I:x", "close 1", "I:x", "I:x"}
+            << QStringList{"box x", "status x", "status x"};
         QTest::newRow("window: a box again after a success")
-            << false << QStringList{"I:x", "ok", "I:x"} << QStringList{"box x", "box x"};
+            << false << QStringList{"I:x", "close 1", "ok", "I:x"} << QStringList{"box x", "box x"};
         QTest::newRow("window: a box again after another message")
-            << false << QStringList{"I:x", "I:y", "I:x", "E:x"}
+            << false << QStringList{"I:x", "close 1", "I:y", "close 2", "I:x", "close 3", "E:x"}
             << QStringList{"box x", "box y", "box x", "box x"};
         QTest::newRow("window: no box over an open box")
-            << false << QStringList{"E:a|E:b", "E:c"} << QStringList{"box a", "status b", "box c"};
+            << false << QStringList{"E:a", "E:b", "close 1", "E:c", "close 1", "E:d"}
+            << QStringList{"box a", "status b", "box c", "status d"};
         QTest::newRow("unattended: journal lines, a repetition once")
             << true << QStringList{"E:x", "E:x", "W:y", "I:x", "I:x", "ok", "I:x", "E:a\nb"}
             << QStringList{"line <3>x", "line <4>y", "line <3>x", "line <3>x", "line <3>a b"};
@@ -65,33 +66,25 @@ private slots:
         QFETCH(QStringList, events);
         QFETCH(QStringList, delivered);
         QStringList seen;
-        QHash<QString, QString> nested;
-        Messages::Router *routerPointer = nullptr;
-        const auto deliver = [&](const QString &event) {
-            const auto kind = event[0] == 'E'   ? Messages::Kind::Error
-                              : event[0] == 'W' ? Messages::Kind::Warning
-                                                : Messages::Kind::Information;
-            routerPointer->deliver(kind, event.mid(2));
-        };
+        QList<std::function<void()>> boxes; // the closing of every box shown
         Messages::Router router(
-            {[&](Messages::Kind, const QString &text) {
+            {[&](Messages::Kind, const QString &text, const std::function<void()> &closed) {
                  seen << "box " + text;
-                 if (nested.contains(text))
-                     deliver(nested.take(text));
+                 boxes << closed;
              },
              [&](const QByteArray &line) { seen << "line " + QString::fromUtf8(line.chopped(1)); },
              [&](const QString &text) { seen << "status " + text; }});
-        routerPointer = &router;
         router.setMode(unattended ? Messages::Mode::Unattended : Messages::Mode::Window);
         for (const QString &event : events) {
-            if (event == "ok") {
+            if (event == "ok")
                 router.succeeded();
-                continue;
-            }
-            const QStringList parts = event.split('|');
-            if (parts.size() > 1)
-                nested.insert(parts[0].mid(2), parts[1]);
-            deliver(parts[0]);
+            else if (event.startsWith("close"))
+                boxes.at(event.section(' ', 1).toInt() - 1)();
+            else
+                router.deliver(event[0] == 'E'   ? Messages::Kind::Error
+                               : event[0] == 'W' ? Messages::Kind::Warning
+                                                 : Messages::Kind::Information,
+                               event.mid(2));
         }
         QCOMPARE(seen, delivered);
     }
