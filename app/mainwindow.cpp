@@ -65,7 +65,7 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
       priceRefresh(*this, norvataTable, QLocale::system().decimalPoint().at(0)),
       automaticTimer([this] { automaticCycle.timeout(); }),
       automaticCycle(
-          automaticTimer, [this] { refreshPrices(); }, options.automaticPause),
+          automaticTimer, [this] { refreshAutomatically(); }, options.automaticPause),
       m_options(std::move(options)), m_exclusion([this] { return priceRefresh.running(); })
 {
     // The live item is there before the window's first calculation; without a session bus the program
@@ -92,14 +92,19 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
 
     buildElements(*this, &indexTable);
     historyChart->setClock(clock);
-    webLink = new WebLink(liveLink, &indexTable, historyChart, &calculation, clock, this);
+    webLink = new WebLink(liveLink, &indexTable, historyChart, &calculation, clock, &health, this);
+    // A message that gets no box of its own (a repetition, or one while a box is open) shows here.
+    Messages::setStatusOutlet([this](const QString &text) { setStatusText(text); });
     setValueDirection(IndexDirection::Unchanged);
     connectElements();
 
     Messages::guarded([this] { startUp(); });
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    Messages::setStatusOutlet({});
+}
 
 void MainWindow::connectElements()
 {
@@ -208,6 +213,7 @@ void MainWindow::startUp()
 
     setWindowTitle(ProgramFiles::upperCaseAZ(indexName));
     liveLink->setTopic(windowTitle());
+    health.setIndex(windowTitle());
     setQuoteAges({}); // a load puts the quote columns away
     calculation.calculate();
     clearHistory();
@@ -353,14 +359,36 @@ void MainWindow::refreshPrices()
     m_exclusion.refresh(!norvataSourceSelected(), clientBusy, [this] { priceRefresh.run(); });
 }
 
+void MainWindow::refreshAutomatically()
+{
+    const Messages::BoxesDoNotWait goOn;
+    refreshPrices();
+}
+
+void MainWindow::refreshEnded(const QString &outcome, qint64 milliseconds)
+{
+    if (!outcome.startsWith(QLatin1String("Fehler"))) {
+        health.refreshSucceeded(milliseconds);
+        Messages::succeeded();
+        return;
+    }
+    health.refreshFailed(outcome, milliseconds);
+    const QDateTime now = clock.now();
+    Messages::log(Messages::Kind::Warning, now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate) +
+                                               QLatin1Char(' ') + outcome);
+}
+
 void MainWindow::beginRefresh()
 {
+    m_refreshDuration.start();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     refreshButton->setEnabled(false);
 }
 
 void MainWindow::endRefresh()
 {
+    // The refresh has set its last status text; a box that follows may replace it, and may wait.
+    refreshEnded(statusText(), m_refreshDuration.elapsed());
     refreshButton->setEnabled(true);
     QApplication::restoreOverrideCursor();
 }
@@ -395,6 +423,13 @@ void MainWindow::setQuoteAges(const QuoteAges &ages)
     gridCells->setQuoteAges(ages);
     webLink->setQuoteAges(ages);
     quoteAgePanel->showAges(ages);
+    int stale = 0;
+    int missing = 0;
+    for (const QuoteAge &age : ages) {
+        stale += age.stale ? 1 : 0;
+        missing += age.time.isValid() ? 0 : 1;
+    }
+    health.setQuoteCounts(stale, missing);
     gridView->viewport()->update();
 }
 
@@ -428,6 +463,7 @@ void MainWindow::showAutomaticMode(bool on)
 {
     automaticOnButton->setHidden(on);
     automaticOffButton->setVisible(on);
+    health.setAutomaticMode(on);
 }
 
 void MainWindow::openLinkOf(const QLabel *clicked)

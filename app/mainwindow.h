@@ -16,10 +16,12 @@
 #include "shell/automaticrefresh.h"
 #include "shell/definitionwriteback.h"
 #include "shell/refreshexclusion.h"
+#include "shell/refreshhealth.h"
 
 #include <QButtonGroup>
 #include <QColor>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -84,6 +86,9 @@ public:
     // The index file update while it runs, and the last one after.
     std::unique_ptr<IndexFileUpdate> indexFileUpdate;
 
+    // How well the refreshes keep the index current, for GET /health and GET /metrics.
+    RefreshHealth health{clock};
+
     // The automatic mode: its precise timer and its cycle.
     PreciseRefreshTimer automaticTimer;
     AutomaticRefresh automaticCycle;
@@ -106,6 +111,9 @@ public:
     // Handlers.
     void indexChoiceChanged();
     void refreshPrices();
+    // A tick of the automatic mode: a refresh whose boxes let the cycle go on, since nobody may be there
+    // to close them.
+    void refreshAutomatically();
     void referenzkursEdited() { definition.referenzkursEdited(referenzkursEdit->text()); }
     void indexFirmaEdited() { definition.indexFirmaEdited(indexFirmaEdit->text()); }
     void switchAutomaticOn() { automaticCycle.switchOn(); }
@@ -181,11 +189,15 @@ private:
     void loadInformation();
     void clearHistory();
     void showAutomaticMode(bool on);
+    // Counts a refresh that ran to its end, by the status text it ended with, and writes a failure's
+    // reason to standard error, time first.
+    void refreshEnded(const QString &outcome, qint64 milliseconds);
 
     StartOptions m_options;
     QString m_programFolder;
     QString m_dataFolder;
     RefreshExclusion m_exclusion;
+    QElapsedTimer m_refreshDuration;
     QString m_quoteServer;
     QString m_updateServer;
     int m_kursalter = 15;

@@ -7,6 +7,8 @@
 #include "core/indextable.h"
 #include "core/numbertext.h"
 #include "net/weblinkserver.h"
+#include "shell/metricstext.h"
+#include "shell/refreshhealth.h"
 
 #include <QFile>
 #include <QLocale>
@@ -26,9 +28,10 @@ std::optional<double> numberOf(const QString &text)
 } // namespace
 
 WebLink::WebLink(LiveLink *item, const IndexTable *table, const HistoryChart *history,
-                 const IndexCalculation *calculation, const Clock &clock, QObject *parent)
+                 const IndexCalculation *calculation, const Clock &clock, const RefreshHealth *health,
+                 QObject *parent)
     : QObject(parent), m_item(item), m_table(table), m_history(history), m_calculation(calculation),
-      m_clock(clock)
+      m_clock(clock), m_health(health)
 {
     connect(m_item, &LiveLink::itemSet, this, [this](const QString &, bool poked) { itemSet(poked); });
 }
@@ -50,6 +53,11 @@ bool WebLink::start(quint16 port)
     content.dashboard = [this] {
         return dashboardPage().replace("@TOPIC@", m_item->topic().toHtmlEscaped().toUtf8());
     };
+    content.health = [this] {
+        const int status = m_health->status() == RefreshHealth::Status::Failing ? 503 : 200;
+        return qMakePair(status, m_health->json());
+    };
+    content.metrics = [this] { return metricsText(*m_health, numberOf(m_item->itemText())); };
     m_server = new WebLinkServer(std::move(content), this);
     if (!m_server->listen(port)) {
         stop();

@@ -11,10 +11,11 @@ class HistoryChart;
 class IndexCalculation;
 class IndexTable;
 class LiveLink;
+class RefreshHealth;
 class WebLinkServer;
 
 // The web link: serves the live item "Kurs" over HTTP on 127.0.0.1, as the D-Bus link serves it, with a
-// JSON view of the window, an event stream and the dashboard page.
+// JSON view of the window, an event stream, the dashboard page, and the refresh's health and metrics.
 //
 // It follows the live item: the same text and topic (the window caption), and an event every time the item
 // is set, by a calculation or a poke, even when the text did not change. The event goes out once the
@@ -26,7 +27,8 @@ class WebLink : public QObject
 public:
     // The window's parts that the link reads; they outlive the link.
     WebLink(LiveLink *item, const IndexTable *table, const HistoryChart *history,
-            const IndexCalculation *calculation, const Clock &clock, QObject *parent = nullptr);
+            const IndexCalculation *calculation, const Clock &clock, const RefreshHealth *health,
+            QObject *parent = nullptr);
     ~WebLink() override;
 
     // Serves on 127.0.0.1:port; false when the port is 0 or cannot be had (another instance holds it): the
@@ -52,6 +54,7 @@ private:
     const HistoryChart *m_history;
     const IndexCalculation *m_calculation;
     const Clock &m_clock;
+    const RefreshHealth *m_health;
     WebLinkServer *m_server = nullptr;
     QuoteAges m_quoteAges;
     QDateTime m_calculated;

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <csignal>
 #include <sys/socket.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 namespace {
@@ -53,6 +54,7 @@ void ZalventoApplication::closeOnTerminationSignals()
         notifier->setEnabled(false);
         m_terminationRequested = true;
         closeAllWindows();
+        emit terminating();
         // Posted, so that it also ends a program whose main loop has not started yet.
         QTimer::singleShot(0, this, &QApplication::quit);
     });
@@ -62,4 +64,16 @@ void ZalventoApplication::closeOnTerminationSignals()
     action.sa_flags = SA_RESTART;
     for (const int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaction(signal, &action, nullptr);
+}
+
+void ZalventoApplication::notifyServiceManagerReady()
+{
+    sd_notify(0, "READY=1");
+    uint64_t watchdogMicroseconds = 0;
+    if (sd_watchdog_enabled(0, &watchdogMicroseconds) <= 0 || watchdogMicroseconds == 0)
+        return;
+    auto *watchdog = new QTimer(this);
+    watchdog->setInterval(std::chrono::milliseconds(std::max<uint64_t>(1, watchdogMicroseconds / 2000)));
+    connect(watchdog, &QTimer::timeout, this, [] { sd_notify(0, "WATCHDOG=1"); });
+    watchdog->start();
 }

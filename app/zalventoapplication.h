@@ -20,6 +20,16 @@ public:
     void closeOnTerminationSignals();
     bool terminationRequested() const { return m_terminationRequested; }
 
+    // Tells the service manager that the program is up (READY=1), and, when the unit sets a watchdog,
+    // pings it (WATCHDOG=1) from a timer of the event loop at half its interval: a program whose loop
+    // hangs stops pinging and is restarted. Outside a unit of type notify it does nothing.
+    void notifyServiceManagerReady();
+
+signals:
+    // A termination signal arrived; a window that is not shown (unattended) closes itself on it, since
+    // closing all windows reaches only the visible ones.
+    void terminating();
+
 private:
     bool m_terminationRequested = false;
 };

@@ -1,7 +1,8 @@
 #include "app/livelink.h"
 #include "app/mainwindow.h"
-#include "core/settingsstore.h"
+#include "app/messages.h"
 #include "app/zalventoapplication.h"
+#include "core/settingsstore.h"
 
 #include <cstdio>
 #include <cstring>
@@ -9,15 +10,17 @@
 namespace {
 
 const char helpText[] =
-    "Aufruf: zalvento [/A]\n"
+    "Aufruf: zalvento [/A] [--unattended]\n"
     "        zalvento --help | --version\n"
     "\n"
     "NV Zalvento berechnet den aktuellen Stand eines deutschen Aktienindex (Dax, MDax, SDax, TecDax)\n"
     "aus den Kursen seiner Werte und veröffentlicht ihn.\n"
     "\n"
-    "  /A         automatische Aktualisierung alle fünf Sekunden einschalten\n"
-    "  --help     diese Hilfe ausgeben und beenden\n"
-    "  --version  die Programmversion ausgeben und beenden\n"
+    "  /A            automatische Aktualisierung alle fünf Sekunden einschalten\n"
+    "  --unattended  ohne Fenster laufen: Meldungen als Zeilen auf die Standardfehlerausgabe\n"
+    "                (für das Journal), keine Meldungsfenster\n"
+    "  --help        diese Hilfe ausgeben und beenden\n"
+    "  --version     die Programmversion ausgeben und beenden\n"
     "\n"
     "Weitere Argumente werden übergangen. Mehr in \"man zalvento\".\n";
 
@@ -35,8 +38,17 @@ int zalventoMain(int argc, char **argv)
         return 0;
     }
 
+    bool unattended = false;
+    for (int i = 1; i < argc; ++i)
+        unattended = unattended || std::strcmp(argv[i], "--unattended") == 0;
+    // The window is never shown: no display is needed, unless a platform was chosen on purpose.
+    if (unattended && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
     ZalventoApplication application(argc, argv);
     application.closeOnTerminationSignals();
+    if (unattended)
+        Messages::setMode(Messages::Mode::Unattended);
     StartOptions options;
     options.executablePath = QCoreApplication::applicationFilePath();
     options.arguments = QCoreApplication::arguments().mid(1);
@@ -45,6 +57,9 @@ int zalventoMain(int argc, char **argv)
     MainWindow window(options);
     if (application.terminationRequested())
         return 0;
-    window.show();
+    QObject::connect(&application, &ZalventoApplication::terminating, &window, &QWidget::close);
+    if (!unattended)
+        window.show();
+    application.notifyServiceManagerReady();
     return application.exec();
 }

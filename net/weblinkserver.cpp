@@ -236,6 +236,15 @@ void WebLinkServer::readFrom(QTcpSocket *socket)
             answer(socket, 200, "text/html; charset=utf-8", m_content.dashboard(), withBody,
                    request.keepAlive());
             break;
+        case WebResource::Health: {
+            const auto [status, json] = m_content.health();
+            answer(socket, status, "application/json", json, withBody, request.keepAlive());
+            break;
+        }
+        case WebResource::Metrics:
+            answer(socket, 200, "text/plain; version=0.0.4; charset=utf-8", m_content.metrics(), withBody,
+                   request.keepAlive());
+            break;
         case WebResource::Events:
             openEventStream(socket, withBody);
             return;

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <functional>
 
@@ -11,8 +12,9 @@ class QTcpServer;
 class QTcpSocket;
 class QTimer;
 
-// The web link's HTTP server on 127.0.0.1: answers GET and HEAD for the live item, its JSON view and the
-// dashboard, and keeps the event streams open to send them an event each time the item is set.
+// The web link's HTTP server on 127.0.0.1: answers GET and HEAD for the live item, its JSON view, the
+// dashboard, the refresh's health and its metrics, and keeps the event streams open to send them an event
+// each time the item is set.
 //
 // It runs on the window's thread and never waits for a client: answers are handed to the socket and
 // written as the client reads. A client that lets more than maxBacklog() bytes pile up (an event stream
@@ -34,6 +36,9 @@ public:
         std::function<QByteArray()> item;      // the item text, UTF-8
         std::function<QByteArray()> json;      // the JSON view
         std::function<QByteArray()> dashboard; // the dashboard page, UTF-8 HTML
+        // GET /health: the status to answer with (200, or 503 while the refresh is failing) and the JSON.
+        std::function<QPair<int, QByteArray>()> health;
+        std::function<QByteArray()> metrics; // GET /metrics: Prometheus text, version 0.0.4
     };
 
     static constexpr int maxConnections = 64;

@@ -213,6 +213,10 @@ WebRoute routeWebRequest(const WebRequest &request, const QString &topic, quint1
         pathBytes.truncate(query);
     if (pathBytes == "/")
         return {200, WebResource::Dashboard};
+    if (pathBytes == "/health")
+        return {200, WebResource::Health};
+    if (pathBytes == "/metrics")
+        return {200, WebResource::Metrics};
     const QString path = QUrl::fromPercentEncoding(pathBytes);
     // The segments are those of the path as sent: a "%2F" is part of a segment's name and never
     // separates two, so it selects no resource.

@@ -52,6 +52,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://www.quenkel.de/zalvento)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Named as well as found by the library scan: the user unit's readiness and watchdog go through it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsystemd0")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)

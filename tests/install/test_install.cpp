@@ -130,7 +130,7 @@ private slots:
     {
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QByteArray>("start");
-        QTest::newRow("help") << "--help" << QByteArray("Aufruf: zalvento [/A]\n");
+        QTest::newRow("help") << "--help" << QByteArray("Aufruf: zalvento [/A] [--unattended]\n");
         QTest::newRow("version") << "--version" << QByteArray("NV Zalvento 1.7\n");
     }
 

@@ -111,6 +111,9 @@ private slots:
         QTest::newRow("item, encoded") << get("/%64ax") << 200 << int(WebResource::Item);
         QTest::newRow("events") << get("/Dax/events") << 200 << int(WebResource::Events);
         QTest::newRow("encoded slash") << get("/DAX%2fevents") << 404 << 0;
+        QTest::newRow("health") << get("/health?x") << 200 << int(WebResource::Health);
+        QTest::newRow("metrics") << get("/metrics") << 200 << int(WebResource::Metrics);
+        QTest::newRow("health in upper case is a topic") << get("/HEALTH") << 404 << 0;
         QTest::newRow("below the item") << get("/DAX/Kurs") << 404 << 0;
         QTest::newRow("a file") << get("/../../etc/passwd") << 404 << 0;
         QTest::newRow("JSON suffix upper case") << get("/DAX.JSON") << 404 << 0;
