@@ -621,43 +621,56 @@ QByteArray ParadoxTable::indexBlockBytes(const QList<IndexEntry> &entries, int n
 
 void ParadoxTable::indexRebuild(const QList<IndexEntry> &leaves)
 {
-    // Levels bottom up; blocks numbered in that order and chained one after the other, the root last.
-    // Blocks are left a fifth empty, so that most later splits find room for their entry.
+    // Levels bottom up, each cut into blocks left a fifth empty, so that most later splits find room
+    // for their entry. levels[0] holds the blocks over the data blocks, the last level the root.
     const int capacity = std::max(1, m_index->blockCapacity() - m_index->blockCapacity() / 5);
-    QList<QList<IndexEntry>> blocks;
-    QList<IndexEntry> level = leaves;
-    int levels = 0;
-    while (!level.isEmpty()) {
-        ++levels;
-        QList<IndexEntry> upper;
-        for (qsizetype start = 0; start < level.size(); start += capacity) {
-            const QList<IndexEntry> chunk = level.mid(start, capacity);
-            int sum = 0;
-            for (const IndexEntry &entry : chunk)
-                sum += entry.count;
-            blocks.append(chunk);
-            upper.append({chunk.first().key, static_cast<int>(blocks.size()), sum & 0xFFFF});
-        }
-        if (upper.size() == 1)
+    QList<QList<QList<IndexEntry>>> levels;
+    for (QList<IndexEntry> entries = leaves; !entries.isEmpty();) {
+        QList<QList<IndexEntry>> blocks;
+        for (qsizetype start = 0; start < entries.size(); start += capacity)
+            blocks.append(entries.mid(start, capacity));
+        levels.append(blocks);
+        if (blocks.size() == 1)
             break;
-        level = upper;
+        entries.clear();
+        for (const QList<IndexEntry> &block : std::as_const(blocks)) {
+            int sum = 0;
+            for (const IndexEntry &entry : block)
+                sum += entry.count;
+            entries.append({block.first().key, static_cast<int>(entries.size()), sum & 0xFFFF});
+        }
     }
-    const int total = static_cast<int>(blocks.size());
+    // Numbered and chained from the root down, level by level, the lowest level ending the chain: a
+    // reader that walks the chain from the first block meets the root first and then every level
+    // whole, never a block of an upper level among the entries of the blocks below.
+    QList<int> firstOfLevel(levels.size());
+    int total = 0;
+    for (qsizetype level = levels.size() - 1; level >= 0; --level) {
+        firstOfLevel[level] = total + 1;
+        total += static_cast<int>(levels.at(level).size());
+    }
     if (total >= 0xFFFE)
         throw ParadoxError(QStringLiteral("Datei %1 ist voll").arg(m_index->path()));
-    QByteArray header = m_index->header();
     int entries = 0;
-    for (int i = 0; i < total; ++i) {
-        entries += static_cast<int>(blocks.at(i).size());
-        m_index->stageBlock(i + 1, indexBlockBytes(blocks.at(i), i + 1 < total ? i + 2 : 0, i));
+    for (qsizetype level = levels.size() - 1; level >= 0; --level) {
+        for (qsizetype i = 0; i < levels.at(level).size(); ++i) {
+            QList<IndexEntry> block = levels.at(level).at(i);
+            if (level > 0)
+                for (IndexEntry &entry : block)
+                    entry.block += firstOfLevel.at(level - 1);
+            const int number = firstOfLevel.at(level) + static_cast<int>(i);
+            entries += static_cast<int>(block.size());
+            m_index->stageBlock(number, indexBlockBytes(block, number < total ? number + 1 : 0, number - 1));
+        }
     }
+    QByteArray header = m_index->header();
     ParadoxFile::setHeaderLong(header, 0x06, entries);
     ParadoxFile::setHeaderWord(header, 0x0A, total);
     ParadoxFile::setHeaderWord(header, 0x0C, total);
     ParadoxFile::setHeaderWord(header, 0x0E, total > 0 ? 1 : 0);
     ParadoxFile::setHeaderWord(header, 0x10, total);
-    ParadoxFile::setHeaderWord(header, 0x1E, total);
-    header[0x20] = static_cast<char>(levels);
+    ParadoxFile::setHeaderWord(header, 0x1E, total > 0 ? 1 : 0);
+    header[0x20] = static_cast<char>(levels.size());
     m_index->stageHeader(header);
     m_index->stageSize(m_index->blockOffset(total + 1));
 }

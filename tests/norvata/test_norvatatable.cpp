@@ -76,6 +76,8 @@ private slots:
     void cleanup() { ParadoxTable::setCommitHook(nullptr); }
     void appendsKeepTableValid_data();
     void appendsKeepTableValid();
+    void indexAtTheLevelBoundary_data();
+    void indexAtTheLevelBoundary();
     void findWalksToNewestPrice();
     void failuresCloseTheTable_data();
     void failuresCloseTheTable();
@@ -135,10 +137,7 @@ void TestNorvataTable::appendsKeepTableValid()
     QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
     QCOMPARE(TableCheck::recordsViaPxlib(fixture.intraday()), expected);
     ParadoxTable reread(fixture.intraday());
-    // pxlib miscounts indexes of two levels (it rejects Paradox's own ZIPCODES.PX alike), so its
-    // index check is taken for one level only; the structural check covers both.
-    if (ParadoxFile(fixture.intradayIndex(), false).indexLevels() == 1)
-        QVERIFY(TableCheck::pxlibReadsIndex(fixture.intraday(), fixture.intradayIndex()));
+    QVERIFY(TableCheck::pxlibReadsIndex(fixture.intraday(), fixture.intradayIndex()));
 
     if (!password.isEmpty()) {
         QCOMPARE(reread.data().encryptionKey(), quint32(px_passwd_checksum(password.toLatin1().constData())));
@@ -146,6 +145,42 @@ void TestNorvataTable::appendsKeepTableValid()
         QVERIFY(reread.moveFirst());
         QVERIFY(!fileBytes(fixture.intraday()).contains(reread.recordBytes()));
     }
+}
+
+void TestNorvataTable::indexAtTheLevelBoundary_data()
+{
+    // A data block holds 102 prices, an index block 113 entries and is filled to 91 when rebuilt: 91
+    // full blocks are the most that one index level covers after a rebuild. Appended prices split the
+    // last block until the root is full and the index is rebuilt with a second level.
+    QTest::addColumn<int>("bulk");
+    QTest::addColumn<int>("appended");
+    QTest::addColumn<int>("levels");
+    QTest::newRow("one level, full") << 91 * 102 << 0 << 1;
+    QTest::newRow("two levels after a rebuild") << 91 * 102 + 1 << 0 << 2;
+    QTest::newRow("root filled by splits") << 91 * 102 << 22 * 51 << 1;
+    QTest::newRow("root split by appends") << 91 * 102 << 23 * 51 << 2;
+    QTest::newRow("20000 prices") << 20000 << 0 << 2;
+}
+
+void TestNorvataTable::indexAtTheLevelBoundary()
+{
+    QFETCH(int, bulk);
+    QFETCH(int, appended);
+    QFETCH(int, levels);
+    Fixture fixture;
+    fixture.fill(1, bulk);
+    QList<IntradayRecord> records;
+    for (int i = 0; i < appended; ++i)
+        records.append({2, 1.5, start.addSecs(i)});
+    NorvataTable table(QLatin1Char(','));
+    table.open(fixture.folder(), QStringLiteral("Intraday.db"), QString());
+    QCOMPARE(table.appendRecords(records), appended);
+    table.close();
+
+    QCOMPARE(ParadoxFile(fixture.intradayIndex(), false).indexLevels(), levels);
+    const QStringList problems = fixture.problems() + TableCheck::indexChain(fixture.intradayIndex());
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    QVERIFY(TableCheck::pxlibReadsIndex(fixture.intraday(), fixture.intradayIndex()));
 }
 
 void TestNorvataTable::findWalksToNewestPrice()
