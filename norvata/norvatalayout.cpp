@@ -235,6 +235,8 @@ void NorvataLayout::createIntraday(const QString &path, const QString &password)
 int NorvataLayout::importCsv(const QString &path, QIODevice &csv)
 {
     ParadoxTable table(path, true);
+    // The records read here are written back with the new ones: nobody may change the table between.
+    table.lockExclusive();
     const QList<ParadoxField> &fields = table.fields();
     QList<QByteArray> records;
     for (bool more = table.moveFirst(); more; more = table.moveNext())

@@ -6,6 +6,7 @@
 #include "paradox/paradoxtable.h"
 #include "tests/paradox/tablecheck.h"
 
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -73,7 +74,11 @@ class TestNorvataTable : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { ParadoxTable::setCommitHook(nullptr); }
+    void cleanup()
+    {
+        ParadoxTable::setCommitHook(nullptr);
+        ParadoxTable::setLockWait(5000);
+    }
     void appendsKeepTableValid_data();
     void appendsKeepTableValid();
     void indexAtTheLevelBoundary_data();
@@ -85,6 +90,7 @@ private slots:
     void interruptedAppend_data();
     void interruptedAppend();
     void lockedTableIsNotWritten();
+    void writersQueue();
     void refreshIsOneChange();
     void dumpImportsBack();
     void secondaryIndexOfSample();
@@ -335,6 +341,7 @@ void TestNorvataTable::lockedTableIsNotWritten()
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     QCOMPARE(::fcntl(other, F_OFD_SETLK, &lock), 0);
+    ParadoxTable::setLockWait(300);
     NorvataTable table;
     QVERIFY_THROWS_EXCEPTION(NorvataError,
                              table.open(fixture.folder(), QStringLiteral("Intraday.db"), QString()));
@@ -347,6 +354,33 @@ void TestNorvataTable::lockedTableIsNotWritten()
     ::close(other);
     table.open(fixture.folder(), QStringLiteral("Intraday.db"), QString());
     table.appendRecord(1, 1.0, start.addDays(1));
+    QVERIFY(fixture.problems().isEmpty());
+}
+
+void TestNorvataTable::writersQueue()
+{
+    // Two programs appending at once, with a reader opening the table between: each waits its turn,
+    // no append is refused, and the table holds every record once.
+    Fixture fixture;
+    const QString appender = QCoreApplication::applicationDirPath() + QStringLiteral("/norvataappender");
+    QList<QProcess *> writers;
+    for (int writer = 0; writer < 2; ++writer) {
+        writers << new QProcess(this);
+        writers.last()->start(appender, {fixture.folder(), QString::number(writer * 1'000'000),
+                                         QStringLiteral("1"), QStringLiteral("60")});
+    }
+    for (int i = 0; i < 40; ++i) {
+        NorvataTable reader;
+        reader.open(fixture.folder(), QStringLiteral("Intraday.db"), QString());
+        QTest::qWait(10);
+    }
+    for (QProcess *writer : std::as_const(writers)) {
+        QVERIFY(writer->waitForFinished(60'000));
+        QCOMPARE(writer->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(writer->exitCode(), 0);
+        delete writer;
+    }
+    QCOMPARE(ParadoxTable(fixture.intraday()).data().numRecords(), 120u);
     QVERIFY(fixture.problems().isEmpty());
 }
 
