@@ -1,5 +1,6 @@
 #pragma once
 
+#include "norvata/intradaytransfer.h"
 #include "quotes/quoteage.h"
 #include "quotes/quotefeed.h"
 
@@ -100,6 +101,7 @@ private:
     RefreshWindow &m_window;
     NorvataTable &m_table;
     QChar m_decimalSeparator;
+    IntradayTransfer m_transfer{m_table};
     bool m_running = false;
     QString m_feedError;
 };

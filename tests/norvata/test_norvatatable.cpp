@@ -1,6 +1,7 @@
 // The table object on tables made by the tool: appending keeps them valid for pxlib and for the
 // structural check, finding walks to the newest price, failures close the table, an interrupted
 // append leaves the table as before or after.
+#include "norvata/intradaytransfer.h"
 #include "norvata/norvatalayout.h"
 #include "norvata/norvatatable.h"
 #include "paradox/paradoxtable.h"
@@ -91,6 +92,7 @@ private slots:
     void interruptedAppend();
     void lockedTableIsNotWritten();
     void writersQueue();
+    void transferKeepsRecordsWhileLocked();
     void refreshIsOneChange();
     void dumpImportsBack();
     void secondaryIndexOfSample();
@@ -382,6 +384,31 @@ void TestNorvataTable::writersQueue()
     }
     QCOMPARE(ParadoxTable(fixture.intraday()).data().numRecords(), 120u);
     QVERIFY(fixture.problems().isEmpty());
+}
+
+void TestNorvataTable::transferKeepsRecordsWhileLocked()
+{
+    Fixture fixture;
+    fixture.fill(1, 1);
+    const int other = ::open(QFile::encodeName(fixture.intraday()).constData(), O_RDWR);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    QCOMPARE(::fcntl(other, F_OFD_SETLK, &lock), 0);
+    ParadoxTable::setLockWait(100);
+    NorvataTable table;
+    IntradayTransfer transfer(table);
+    const QString name = QStringLiteral("Intraday.db");
+    QVERIFY_THROWS_EXCEPTION(NorvataError,
+                             transfer.transfer(fixture.folder(), name, {{2, 1.5, start}, {3, 2.5, start}}));
+    QVERIFY_THROWS_EXCEPTION(NorvataError, transfer.transfer(fixture.folder(), name, {{4, 3.5, start}}));
+    QCOMPARE(transfer.pending().size(), 3);
+    ::close(other);
+    // The kept ones go first; a record the table holds already is not written twice.
+    QCOMPARE(transfer.transfer(fixture.folder(), name, {{5, 4.5, start}, {2, 1.5, start}}), 4);
+    QVERIFY(transfer.pending().isEmpty());
+    table.close();
+    QCOMPARE(TableCheck::recordsViaPxlib(fixture.intraday()).size(), 5);
 }
 
 void TestNorvataTable::refreshIsOneChange()
