@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 extern "C" {
 #include <paradox.h>
 }
@@ -21,10 +22,15 @@ struct FieldSpec
     int size;
 };
 
-// A pxlib document that is always deleted.
+// A pxlib document that is always deleted, once: it moves but is never copied.
 struct Document
 {
     pxdoc_t *doc = PX_new();
+    Document() = default;
+    Document(Document &&other) noexcept : doc(std::exchange(other.doc, nullptr)) {}
+    Document(const Document &) = delete;
+    Document &operator=(const Document &) = delete;
+    Document &operator=(Document &&) = delete;
     ~Document()
     {
         if (doc)

@@ -478,6 +478,10 @@ void TestNorvataTable::secondaryIndexOfSample()
     }
     QVERIFY(codes.size() > 10);
     QVERIFY(!table.findKey(QStringLiteral("XX")));
+    // CUSTOMER's index over one field is opened by the field's name.
+    table.open(folder, QStringLiteral("customer.db"), QStringLiteral("City"));
+    QVERIFY(table.findKey(QStringLiteral("Soquel")));
+    QCOMPARE(table.fieldText(QStringLiteral("City")), QStringLiteral("Soquel"));
     table.close();
 }
 
