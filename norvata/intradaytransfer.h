@@ -14,8 +14,8 @@ class IntradayTransfer
 public:
     explicit IntradayTransfer(NorvataTable &table) : m_table(table) {}
 
-    // Writes the kept records and then `records` into tableName in databaseDirectory (the table object
-    // is opened there when it is closed). Returns the number written; a record refused by the table
+    // Writes the kept records and then `records` into tableName in databaseDirectory, opening the table
+    // object there and closing it again. Returns the number written; a record refused by the table
     // (its key exists, a value does not fit) is not kept. Throws NorvataError with the table's reason
     // when the table cannot be had: then all of them are kept.
     int transfer(const QString &databaseDirectory, const QString &tableName,
