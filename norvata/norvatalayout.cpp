@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 extern "C" {
 #include <paradox.h>
 }
@@ -22,10 +23,15 @@ struct FieldSpec
     int size;
 };
 
-// A pxlib document that is always deleted.
+// A pxlib document that is always deleted, once: it moves but is never copied.
 struct Document
 {
     pxdoc_t *doc = PX_new();
+    Document() = default;
+    Document(Document &&other) noexcept : doc(std::exchange(other.doc, nullptr)) {}
+    Document(const Document &) = delete;
+    Document &operator=(const Document &) = delete;
+    Document &operator=(Document &&) = delete;
     ~Document()
     {
         if (doc)
@@ -238,6 +244,8 @@ void NorvataLayout::createIntraday(const QString &path, const QString &password)
 int NorvataLayout::importCsv(const QString &path, QIODevice &csv)
 {
     ParadoxTable table(path, true);
+    // The records read here are written back with the new ones: nobody may change the table between.
+    table.lockExclusive();
     const QList<ParadoxField> &fields = table.fields();
     QList<QByteArray> records;
     for (bool more = table.moveFirst(); more; more = table.moveNext())

@@ -129,6 +129,24 @@ QVariant ParadoxField::value(const char *record) const
     }
 }
 
+namespace {
+
+void writeText(const ParadoxField &field, char *bytes, const QVariant &value)
+{
+    const std::optional<QByteArray> text = ParadoxCodePage::encode(value.toString(), field.codePage);
+    if (!text)
+        throw ParadoxError(
+            QStringLiteral("Der Text '%1' enthält Zeichen, die die Codeseite %2 von Feld %3 nicht kennt")
+                .arg(value.toString())
+                .arg(field.codePage)
+                .arg(field.name));
+    if (text->size() > field.size)
+        unfit(field, value);
+    std::memcpy(bytes, text->constData(), text->size());
+}
+
+} // namespace
+
 void ParadoxField::setValue(char *record, const QVariant &value) const
 {
     char *bytes = record + offset;
@@ -137,19 +155,9 @@ void ParadoxField::setValue(char *record, const QVariant &value) const
         return;
     bool ok = true;
     switch (type) {
-    case Alpha: {
-        const std::optional<QByteArray> text = ParadoxCodePage::encode(value.toString(), codePage);
-        if (!text)
-            throw ParadoxError(
-                QStringLiteral("Der Text '%1' enthält Zeichen, die die Codeseite %2 von Feld %3 nicht kennt")
-                    .arg(value.toString())
-                    .arg(codePage)
-                    .arg(name));
-        if (text->size() > size)
-            unfit(*this, value);
-        std::memcpy(bytes, text->constData(), text->size());
+    case Alpha:
+        writeText(*this, bytes, value);
         return;
-    }
     case Short:
     case Long:
     case AutoIncrement: {

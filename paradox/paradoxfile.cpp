@@ -3,6 +3,9 @@
 #include "core/windows1252.h"
 #include "paradox/paradoxerror.h"
 
+using namespace ParadoxLayout;
+using ParadoxIo::readExactly;
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -46,82 +49,49 @@ bool isIndexFile(quint8 fileType)
            fileType == ParadoxFile::CompositeSecondaryIndex;
 }
 
-QByteArray readExactly(int fd, qint64 offset, int size, const QString &path)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    qint64 done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, bytes.data() + done, size - done, offset + done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw ParadoxError(QStringLiteral("Datei %1 ist unvollständig").arg(path));
-        done += n;
-    }
-    return bytes;
-}
-
 } // namespace
 
-ParadoxFile::ParadoxFile(const QString &path, bool writable) : m_path(path)
+ParadoxFile::ParadoxFile(const QString &path, bool writable)
+    : m_path(path), m_fd(ParadoxIo::open(path, writable ? O_RDWR : O_RDONLY))
 {
-    m_fd = ::open(QFile::encodeName(path).constData(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-    if (m_fd < 0)
-        throw ParadoxError(QStringLiteral("Datei %1 kann nicht geöffnet werden: %2")
-                               .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
-    try {
-        parseHeader();
-    } catch (...) {
-        ::close(m_fd);
-        throw;
-    }
+    if (!m_fd.isOpen())
+        throw ParadoxError(
+            QStringLiteral("Datei %1 kann nicht geöffnet werden: %2").arg(path, ParadoxIo::lastError()));
+    parseHeader();
 }
 
-ParadoxFile::~ParadoxFile()
+ParadoxError ParadoxFile::corrupt(const char *what) const
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-ParadoxFile::ParadoxFile(ParadoxFile &&other) noexcept
-    : m_path(std::move(other.m_path)), m_fd(std::exchange(other.m_fd, -1)),
-      m_header(std::move(other.m_header)), m_fields(std::move(other.m_fields)),
-      m_indexName(std::move(other.m_indexName)), m_sortOrder(std::move(other.m_sortOrder)),
-      m_fileSize(other.m_fileSize), m_storedHeader(std::move(other.m_storedHeader)),
-      m_staged(std::move(other.m_staged))
-{
+    return ParadoxError(QStringLiteral("Datei %1 ist keine lesbare Paradox-Tabelle (%2)")
+                            .arg(m_path, QString::fromLatin1(what)));
 }
 
 void ParadoxFile::parseHeader()
 {
-    const auto corrupt = [this](const char *what) {
-        return ParadoxError(QStringLiteral("Datei %1 ist keine lesbare Paradox-Tabelle (%2)")
-                                .arg(m_path, QString::fromLatin1(what)));
-    };
     struct stat info;
-    if (::fstat(m_fd, &info) != 0)
+    if (::fstat(m_fd.get(), &info) != 0)
         throw corrupt("fstat");
     m_fileSize = info.st_size;
-    if (m_fileSize < 0x80)
+    if (m_fileSize < MinimumHeaderSize)
         throw corrupt("zu kurz");
-    const QByteArray start = readExactly(m_fd, 0, 0x80, m_path);
-    const int size = headerWord(start, 2);
-    if (size < 0x80 || size > m_fileSize)
+    const QByteArray start = readExactly(m_fd.get(), 0, MinimumHeaderSize, m_path);
+    const int size = headerWord(start, HeaderSize);
+    if (size < MinimumHeaderSize || size > m_fileSize)
         throw corrupt("Kopfgröße");
-    m_header = readExactly(m_fd, 0, size, m_path);
+    m_header = readExactly(m_fd.get(), 0, size, m_path);
     m_storedHeader = m_header;
 
     const quint8 type = fileType();
     if (type > IncrementalCompositeSecondaryTable)
         throw corrupt("Dateityp");
-    const int maxTableSize = static_cast<unsigned char>(m_header.at(5));
+    const int maxTableSize = static_cast<unsigned char>(m_header.at(MaxTableSize));
     if (maxTableSize < 1 || maxTableSize > 32)
         throw corrupt("Blockgröße");
-    const int numFields = headerWord(m_header, 0x21);
+    const int numFields = headerWord(m_header, FieldCount);
     if (numFields < 1 || numFields > 255 || keyFieldCount() > numFields)
         throw corrupt("Felderzahl");
 
-    int position = hasDataExtension(type, version()) ? 0x78 : 0x58;
+    int position = hasDataExtension(type, version()) ? ExtendedFieldInfo : FieldInfo;
     if (position + numFields * 2 > size)
         throw corrupt("Feldliste");
     m_fields.clear();
@@ -141,13 +111,20 @@ void ParadoxFile::parseHeader()
         m_fields.append(field);
     }
     const int indexFields = isIndexFile(type) ? 3 : 0; // block number, count, reserved
-    if (offset + indexFields * 2 != recordSize() || recordSize() < 1 || recordSize() > blockSize() - 6)
+    if (offset + indexFields * 2 != recordSize() || recordSize() < 1 ||
+        recordSize() > blockSize() - BlockHeadSize)
         throw corrupt("Satzlänge");
     if (blockCapacity() < 1)
         throw corrupt("Satzlänge");
 
+    parseNames(position + numFields * 2, numFields);
+}
+
+void ParadoxFile::parseNames(int position, int numFields)
+{
     // Names follow the pointer slots: one for the table name, one per field for data files.
-    position += numFields * 2 + 4 + (isIndexFile(type) ? 0 : numFields * 4);
+    const quint8 type = fileType();
+    position += 4 + (isIndexFile(type) ? 0 : numFields * 4);
     position += version() >= 0x0C ? 261 : 79;
     if (!isIndexFile(type)) {
         const auto nextString = [&](QString &target) {
@@ -175,63 +152,63 @@ void ParadoxFile::parseHeader()
 
 quint8 ParadoxFile::fileType() const
 {
-    return static_cast<quint8>(m_header.at(4));
+    return static_cast<quint8>(m_header.at(ParadoxLayout::FileType));
 }
 int ParadoxFile::recordSize() const
 {
-    return headerWord(m_header, 0);
+    return headerWord(m_header, RecordSize);
 }
 int ParadoxFile::headerSize() const
 {
-    return headerWord(m_header, 2);
+    return headerWord(m_header, HeaderSize);
 }
 int ParadoxFile::blockSize() const
 {
-    return static_cast<unsigned char>(m_header.at(5)) * 1024;
+    return static_cast<unsigned char>(m_header.at(MaxTableSize)) * 1024;
 }
 quint32 ParadoxFile::numRecords() const
 {
-    return headerLong(m_header, 6);
+    return headerLong(m_header, RecordCount);
 }
 int ParadoxFile::usedBlocks() const
 {
-    return headerWord(m_header, 0x0A);
+    return headerWord(m_header, UsedBlocks);
 }
 int ParadoxFile::fileBlocks() const
 {
-    return headerWord(m_header, 0x0C);
+    return headerWord(m_header, FileBlocks);
 }
 int ParadoxFile::firstBlock() const
 {
-    return headerWord(m_header, 0x0E);
+    return headerWord(m_header, FirstBlock);
 }
 int ParadoxFile::lastBlock() const
 {
-    return headerWord(m_header, 0x10);
+    return headerWord(m_header, LastBlock);
 }
 int ParadoxFile::indexRoot() const
 {
-    return headerWord(m_header, 0x1E);
+    return headerWord(m_header, IndexRoot);
 }
 int ParadoxFile::indexLevels() const
 {
-    return static_cast<unsigned char>(m_header.at(0x20));
+    return static_cast<unsigned char>(m_header.at(IndexLevels));
 }
 int ParadoxFile::keyFieldCount() const
 {
-    return isIndexFile(fileType()) ? headerWord(m_header, 0x21) : headerWord(m_header, 0x23);
+    return isIndexFile(fileType()) ? headerWord(m_header, FieldCount) : headerWord(m_header, KeyFieldCount);
 }
 
 quint32 ParadoxFile::encryptionKey() const
 {
-    const quint32 key =
-        hasDataExtension(fileType(), version()) ? headerLong(m_header, 0x5C) : headerLong(m_header, 0x25);
+    const quint32 key = hasDataExtension(fileType(), version()) ? headerLong(m_header, Encryption)
+                                                                : headerLong(m_header, OldEncryption);
     return key == noEncryption ? 0 : key;
 }
 
 int ParadoxFile::codePage() const
 {
-    return hasDataExtension(fileType(), version()) ? headerWord(m_header, 0x6A) : 0;
+    return hasDataExtension(fileType(), version()) ? headerWord(m_header, CodePage) : 0;
 }
 
 int ParadoxFile::keySize() const
@@ -252,7 +229,7 @@ int ParadoxFile::fieldIndex(const QString &name) const
 
 int ParadoxFile::recordCount(const QByteArray &block) const
 {
-    const int lastOffset = static_cast<qint16>(headerWord(block, 4));
+    const int lastOffset = lastRecordOffset(block);
     if (lastOffset < 0)
         return 0;
     if (lastOffset % recordSize() != 0 || lastOffset / recordSize() + 1 > blockCapacity())
@@ -262,7 +239,7 @@ int ParadoxFile::recordCount(const QByteArray &block) const
 
 void ParadoxFile::setRecordCount(QByteArray &block, int count) const
 {
-    setHeaderWord(block, 4, static_cast<quint16>((count - 1) * recordSize()));
+    setHeaderWord(block, LastRecordOffset, static_cast<quint16>((count - 1) * recordSize()));
 }
 
 qint64 ParadoxFile::blockOffset(int number) const
@@ -288,9 +265,9 @@ QByteArray ParadoxFile::readBlock(int number) const
         return *staged;
     // Paradox may leave the last block of a file short, holding only its records.
     const qint64 available = std::min<qint64>(blockSize(), m_fileSize - blockOffset(number));
-    if (number < 1 || available < 6)
+    if (number < 1 || available < BlockHeadSize)
         throw ParadoxError(QStringLiteral("Datei %1: Block %2 fehlt").arg(m_path).arg(number));
-    QByteArray block = readExactly(m_fd, blockOffset(number), static_cast<int>(available), m_path);
+    QByteArray block = readExactly(m_fd.get(), blockOffset(number), static_cast<int>(available), m_path);
     block.append(QByteArray(blockSize() - available, '\0'));
     if (const quint32 key = encryptionKey()) {
         QByteArray plain(block.size(), Qt::Uninitialized);
@@ -298,8 +275,8 @@ QByteArray ParadoxFile::readBlock(int number) const
                             reinterpret_cast<unsigned char *>(plain.data()), key, block.size(), number);
         block = plain;
     }
-    const int lastOffset = static_cast<qint16>(headerWord(block, 4));
-    if (lastOffset >= 0 && 6 + lastOffset + recordSize() > available)
+    const int lastOffset = lastRecordOffset(block);
+    if (lastOffset >= 0 && BlockHeadSize + lastOffset + recordSize() > available)
         throw ParadoxError(QStringLiteral("Datei %1: Block %2 ist unvollständig").arg(m_path).arg(number));
     return block;
 }

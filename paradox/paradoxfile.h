@@ -1,6 +1,9 @@
 #pragma once
 
+#include "paradox/paradoxerror.h"
 #include "paradox/paradoxfield.h"
+#include "paradox/paradoxio.h"
+#include "paradox/paradoxlayout.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -12,7 +15,7 @@
 // header as Paradox wrote it, the field list, and reading and writing of whole blocks, decrypted and
 // encrypted as the table requires. The header is kept as raw bytes and only the counters that a change
 // needs are patched, so everything else Paradox keeps there survives our writes.
-// Move-only owner of the file descriptor.
+// Moves but never copies: it owns the file descriptor.
 class ParadoxFile
 {
 public:
@@ -31,14 +34,13 @@ public:
     // Opens and parses `path`. Throws ParadoxError naming the file when it cannot be opened or its
     // header is not that of a Paradox file.
     ParadoxFile(const QString &path, bool writable);
-    ~ParadoxFile();
-    ParadoxFile(ParadoxFile &&other) noexcept;
+    ParadoxFile(ParadoxFile &&other) noexcept = default;
     ParadoxFile &operator=(ParadoxFile &&) = delete;
     ParadoxFile(const ParadoxFile &) = delete;
     ParadoxFile &operator=(const ParadoxFile &) = delete;
 
     const QString &path() const { return m_path; }
-    int descriptor() const { return m_fd; }
+    int descriptor() const { return m_fd.get(); }
 
     quint8 fileType() const;
     int recordSize() const;
@@ -52,7 +54,7 @@ public:
     int indexRoot() const;
     int indexLevels() const;
     int keyFieldCount() const;
-    int version() const { return static_cast<unsigned char>(m_header.at(0x39)); }
+    int version() const { return static_cast<unsigned char>(m_header.at(ParadoxLayout::FileVersion)); }
     quint32 encryptionKey() const;
     int codePage() const;
     // The bytes of one record's key: the first keyFieldCount() fields.
@@ -66,8 +68,10 @@ public:
     int fieldIndex(const QString &name) const;
 
     // Records a block holds, and the number of records in `block` (validated against that capacity).
-    int blockCapacity() const { return (blockSize() - 6) / recordSize(); }
+    int blockCapacity() const { return (blockSize() - ParadoxLayout::BlockHeadSize) / recordSize(); }
     int recordCount(const QByteArray &block) const;
+    // Where record `i` of a block starts in the block.
+    int recordOffset(int i) const { return ParadoxLayout::BlockHeadSize + i * recordSize(); }
 
     qint64 blockOffset(int number) const;
     // The plain bytes of block `number` (1-based). Throws ParadoxError on a short read or a block
@@ -105,24 +109,41 @@ public:
     // The name of the sort order that orders the table's text keys ("ascii" orders by bytes).
     const QString &sortOrder() const { return m_sortOrder; }
 
-    // Raw access to little-endian header fields, for the counters that an insert changes.
+    // Little-endian words and longs of a header or block head, at the offsets of ParadoxLayout.
     static int headerWord(const QByteArray &header, int offset);
     static void setHeaderWord(QByteArray &header, int offset, int value);
     static quint32 headerLong(const QByteArray &header, int offset);
     static void setHeaderLong(QByteArray &header, int offset, quint32 value);
 
     // Block header fields: next block, previous block, and the offset of the last record.
-    static int nextBlock(const QByteArray &block) { return headerWord(block, 0); }
-    static int previousBlock(const QByteArray &block) { return headerWord(block, 2); }
-    static void setNextBlock(QByteArray &block, int number) { setHeaderWord(block, 0, number); }
-    static void setPreviousBlock(QByteArray &block, int number) { setHeaderWord(block, 2, number); }
+    static int nextBlock(const QByteArray &block) { return headerWord(block, ParadoxLayout::NextBlock); }
+    static int previousBlock(const QByteArray &block)
+    {
+        return headerWord(block, ParadoxLayout::PreviousBlock);
+    }
+    static void setNextBlock(QByteArray &block, int number)
+    {
+        setHeaderWord(block, ParadoxLayout::NextBlock, number);
+    }
+    static void setPreviousBlock(QByteArray &block, int number)
+    {
+        setHeaderWord(block, ParadoxLayout::PreviousBlock, number);
+    }
+    // The records in `block` by the offset of its last record, as a writer stores it (not validated).
+    static int lastRecordOffset(const QByteArray &block)
+    {
+        return static_cast<qint16>(headerWord(block, ParadoxLayout::LastRecordOffset));
+    }
     void setRecordCount(QByteArray &block, int count) const;
 
 private:
     void parseHeader();
+    // The field names, the sort order and the index name that follow the field list at `position`.
+    void parseNames(int position, int numFields);
+    ParadoxError corrupt(const char *what) const;
 
     QString m_path;
-    int m_fd = -1;
+    Descriptor m_fd;
     QByteArray m_header;
     QList<ParadoxField> m_fields;
     QString m_indexName;

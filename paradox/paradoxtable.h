@@ -1,6 +1,7 @@
 #pragma once
 
 #include "paradox/paradoxfile.h"
+#include "paradox/paradoxio.h"
 
 #include <QByteArray>
 #include <QList>
@@ -19,8 +20,10 @@
 // having been touched yet. So a crash at any moment leaves the table as it was before or as it is after the
 // change.
 //
-// Open tables hold a shared lock on the .DB (an open file description lock); a change takes it
-// exclusively. Another program that holds the table locked for writing makes the open or the change fail.
+// Open tables hold a shared lock on the .DB (an open file description lock). A change waits its turn for
+// the exclusive lock (a few seconds at most): writers queue instead of locking each other out, as none
+// waits for the exclusive lock while holding the shared one. Another program that holds the table longer
+// makes the open or the change fail.
 class ParadoxTable
 {
 public:
@@ -69,8 +72,15 @@ public:
     // Throws ParadoxError on duplicate keys.
     void rebuild(QList<QByteArray> records);
 
+    // Takes the table for changes until it is closed, waiting its turn: what the cursor reads from
+    // now on stays as it is until a change of this table. For a change made of what was read
+    // (rebuild()). Throws ParadoxError when another program holds the table too long.
+    void lockExclusive();
+
     // Test seam for fault injection: called with a step number at each stage of writing a change.
     static void setCommitHook(std::function<void(int)> hook);
+    // How long a change or an open waits for other users of the table (5 s unless a test sets it).
+    static void setLockWait(int milliseconds);
 
 private:
     struct IndexEntry
@@ -99,38 +109,85 @@ private:
         std::unique_ptr<ParadoxTable> table;
         QList<int> sourceFields;
     };
+    // An insert in preparation: the block the record lands in, and the records that a split moved
+    // into another block.
+    struct Placement
+    {
+        int landed = 0;
+        int movedTo = 0;
+        QList<QByteArray> moved;
+    };
     enum class Member { Owner, OfFamily };
     ParadoxTable(const QString &path, bool writable, Member member);
 
+    // Open, lock and cursor.
     void openFiles();
+    void waitForLock(const std::function<bool()> &attempt);
     void lockShared();
-    QString journalPath() const;
-    void replayJournal();
-    void prepareWrite();
-    void verifyStructure() const;
-    void loadSecondaries();
-    int stageInsert(const QByteArray &record);
-    // In a secondary index: the entry with the key of `entry` gets `block` as its record's block.
-    void stageBlockHint(const QByteArray &entry, int block);
-    QList<ParadoxFile *> files() const;
-    void discardStaged();
-    void commit();
-
+    // For one change: the exclusive lock, waiting in turn, and the files read again; then back.
+    void takeExclusive();
+    void releaseExclusive();
     bool advanceTo(int number);
     bool loadBlock(int number);
     int compareKey(const char *record, const QByteArray &key) const;
+    int compareKeys(const char *a, const char *b, int length) const;
+
+    // The primary index.
     QList<IndexEntry> readIndexBlock(int number) const;
+    // From the root to the entry of the lowest level where `belowOrAt` turns false; `slot` is that
+    // entry's place in its block (the first entry when it is false for all).
+    std::vector<IndexNode> descend(const std::function<bool(const IndexEntry &)> &belowOrAt, int &slot) const;
     std::vector<IndexNode> indexPath(const QByteArray &key, int &slot) const;
     void loadIndexTree(std::vector<IndexNode> &nodes, std::vector<std::pair<int, int>> &leaves) const;
+    QList<IndexEntry> indexLeaves() const;
+    void stageIndexNode(const IndexNode &node);
     QByteArray indexBlockBytes(const QList<IndexEntry> &entries, int next, int previous) const;
     void indexRebuild(const QList<IndexEntry> &leaves);
-    int compareKeys(const char *a, const char *b, int length) const;
+
+    // Insert and block split.
+    int stageInsert(const QByteArray &record);
+    QByteArray countedHeader(const QByteArray &record) const;
+    int stageFirstBlock(const QByteArray &record, QByteArray &header);
+    Placement stageIntoBlock(const QByteArray &record, QByteArray &header);
+    Placement stageSplit(const QByteArray &block, const QByteArray &records, int position,
+                         std::vector<IndexNode> &path, int slot, QByteArray &header);
+    // The entries of a split block and of the new one beside it, in place of the block's entry at `slot`.
+    void stageSplitEntries(std::vector<IndexNode> &path, int slot, const IndexEntry &leftEntry,
+                           const IndexEntry &rightEntry);
+    void stagePathCounts(std::vector<IndexNode> &path);
+    void stageRebuild(const QList<QByteArray> &records, bool keyed);
+    // One change under the exclusive lock; what it staged is dropped when it fails.
+    void change(const std::function<void()> &work);
+
+    // Secondary indexes.
+    void loadSecondaries();
+    Secondary openSecondary(const QString &path) const;
+    void stageSecondaries(const QByteArray &record, const Placement &placement);
+    // In a secondary index: the entry with the key of `entry` gets `block` as its record's block.
+    void stageBlockHint(const QByteArray &entry, int block);
+
+    // Journal.
+    QString journalPath() const;
+    bool journalHoldsChange() const;
+    void replayJournal();
+    QList<ParadoxFile *> files() const;
+    void discardStaged();
+    void commit();
+    QList<Write> collectWrites(const QList<ParadoxFile *> &family) const;
+    QByteArray journalOf(const QList<ParadoxFile *> &family, const QList<Write> &writes) const;
+    void writeJournal(const QByteArray &journal);
+    void writeFiles(const QList<ParadoxFile *> &family, const QList<Write> &writes);
+
+    // Structure checks before a first change.
+    void prepareWrite();
+    void verifyStructure() const;
+    QByteArray blockStarts(int startSize) const;
     void checkInsertable() const;
 
     QString m_path;
-    int m_lockFd = -1;
-    int m_journalFd = -1;
-    bool m_journalPending = false;
+    Descriptor m_lock;
+    Descriptor m_journal;
+    bool m_exclusive = false; // held until closed (lockExclusive())
     std::unique_ptr<ParadoxFile> m_data;
     std::unique_ptr<ParadoxFile> m_index;
     bool m_writable = false;

@@ -8,6 +8,8 @@
 #include "norvata/norvatatable.h"
 #include "quotes/quotepage.h"
 
+#include <QTextStream>
+
 namespace {
 
 const QString intradayTable = QStringLiteral("Intraday.db");
@@ -311,16 +313,14 @@ void PriceRefresh::setQuoteAges(const QList<QDateTime> &times)
 
 void PriceRefresh::transferPrices(const QList<IntradayRecord> &records)
 {
-    if (records.isEmpty())
-        return;
+    // Records that cannot be handed on to Norvata do not stop the refresh; while the table cannot be
+    // had, they wait for the next transfer.
     try {
-        // The table is found closed when another use of the table object ran while the page was
-        // fetched.
-        if (!m_table.isOpen())
-            m_table.open(m_window.dataFolder(), intradayTable, QString());
-        // One change for the whole refresh; a record that cannot be appended costs the others nothing.
-        m_table.appendRecords(records);
-    } catch (...) {
-        // Records that cannot be handed on to Norvata do not stop the refresh.
+        m_transfer.transfer(m_window.dataFolder(), intradayTable, records);
+    } catch (const std::exception &error) {
+        const QString text = QString::fromUtf8(error.what());
+        QTextStream(stderr) << m_window.now().toString(Qt::ISODateWithMs) << ' ' << text.simplified() << ": "
+                            << m_transfer.pending().size()
+                            << " Kurse werden mit der nächsten Übertragung geschrieben" << Qt::endl;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/clock.h"
+#include "norvata/intradaytransfer.h"
 #include "quotes/quoteage.h"
 #include "quotes/quotefeed.h"
 
@@ -102,6 +103,7 @@ private:
     RefreshWindow &m_window;
     NorvataTable &m_table;
     QChar m_decimalSeparator;
+    IntradayTransfer m_transfer{m_table};
     bool m_running = false;
     QString m_feedError;
 };

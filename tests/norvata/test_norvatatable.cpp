@@ -1,11 +1,13 @@
 // The table object on tables made by the tool: appending keeps them valid for pxlib and for the
 // structural check, finding walks to the newest price, failures close the table, an interrupted
 // append leaves the table as before or after.
+#include "norvata/intradaytransfer.h"
 #include "norvata/norvatalayout.h"
 #include "norvata/norvatatable.h"
 #include "paradox/paradoxtable.h"
 #include "tests/paradox/tablecheck.h"
 
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -73,9 +75,15 @@ class TestNorvataTable : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { ParadoxTable::setCommitHook(nullptr); }
+    void cleanup()
+    {
+        ParadoxTable::setCommitHook(nullptr);
+        ParadoxTable::setLockWait(5000);
+    }
     void appendsKeepTableValid_data();
     void appendsKeepTableValid();
+    void indexAtTheLevelBoundary_data();
+    void indexAtTheLevelBoundary();
     void findWalksToNewestPrice();
     void failuresCloseTheTable_data();
     void failuresCloseTheTable();
@@ -83,6 +91,8 @@ private slots:
     void interruptedAppend_data();
     void interruptedAppend();
     void lockedTableIsNotWritten();
+    void writersQueue();
+    void transferKeepsRecordsWhileLocked();
     void refreshIsOneChange();
     void dumpImportsBack();
     void dumpWritesShortestNumbers();
@@ -136,10 +146,7 @@ void TestNorvataTable::appendsKeepTableValid()
     QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
     QCOMPARE(TableCheck::recordsViaPxlib(fixture.intraday()), expected);
     ParadoxTable reread(fixture.intraday());
-    // pxlib miscounts indexes of two levels (it rejects Paradox's own ZIPCODES.PX alike), so its
-    // index check is taken for one level only; the structural check covers both.
-    if (ParadoxFile(fixture.intradayIndex(), false).indexLevels() == 1)
-        QVERIFY(TableCheck::pxlibReadsIndex(fixture.intraday(), fixture.intradayIndex()));
+    QVERIFY(TableCheck::pxlibReadsIndex(fixture.intraday(), fixture.intradayIndex()));
 
     if (!password.isEmpty()) {
         QCOMPARE(reread.data().encryptionKey(), quint32(px_passwd_checksum(password.toLatin1().constData())));
@@ -147,6 +154,42 @@ void TestNorvataTable::appendsKeepTableValid()
         QVERIFY(reread.moveFirst());
         QVERIFY(!fileBytes(fixture.intraday()).contains(reread.recordBytes()));
     }
+}
+
+void TestNorvataTable::indexAtTheLevelBoundary_data()
+{
+    // A data block holds 102 prices, an index block 113 entries and is filled to 91 when rebuilt: 91
+    // full blocks are the most that one index level covers after a rebuild. Appended prices split the
+    // last block until the root is full and the index is rebuilt with a second level.
+    QTest::addColumn<int>("bulk");
+    QTest::addColumn<int>("appended");
+    QTest::addColumn<int>("levels");
+    QTest::newRow("one level, full") << 91 * 102 << 0 << 1;
+    QTest::newRow("two levels after a rebuild") << 91 * 102 + 1 << 0 << 2;
+    QTest::newRow("root filled by splits") << 91 * 102 << 22 * 51 << 1;
+    QTest::newRow("root split by appends") << 91 * 102 << 23 * 51 << 2;
+    QTest::newRow("20000 prices") << 20000 << 0 << 2;
+}
+
+void TestNorvataTable::indexAtTheLevelBoundary()
+{
+    QFETCH(int, bulk);
+    QFETCH(int, appended);
+    QFETCH(int, levels);
+    Fixture fixture;
+    fixture.fill(1, bulk);
+    QList<IntradayRecord> records;
+    for (int i = 0; i < appended; ++i)
+        records.append({2, 1.5, start.addSecs(i)});
+    NorvataTable table(QLatin1Char(','));
+    table.open(fixture.folder(), QStringLiteral("Intraday.db"), QString());
+    QCOMPARE(table.appendRecords(records), appended);
+    table.close();
+
+    QCOMPARE(ParadoxFile(fixture.intradayIndex(), false).indexLevels(), levels);
+    const QStringList problems = fixture.problems() + TableCheck::indexChain(fixture.intradayIndex());
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    QVERIFY(TableCheck::pxlibReadsIndex(fixture.intraday(), fixture.intradayIndex()));
 }
 
 void TestNorvataTable::findWalksToNewestPrice()
@@ -301,6 +344,7 @@ void TestNorvataTable::lockedTableIsNotWritten()
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     QCOMPARE(::fcntl(other, F_OFD_SETLK, &lock), 0);
+    ParadoxTable::setLockWait(300);
     NorvataTable table;
     QVERIFY_THROWS_EXCEPTION(NorvataError,
                              table.open(fixture.folder(), QStringLiteral("Intraday.db"), QString()));
@@ -314,6 +358,58 @@ void TestNorvataTable::lockedTableIsNotWritten()
     table.open(fixture.folder(), QStringLiteral("Intraday.db"), QString());
     table.appendRecord(1, 1.0, start.addDays(1));
     QVERIFY(fixture.problems().isEmpty());
+}
+
+void TestNorvataTable::writersQueue()
+{
+    // Two programs appending at once, with a reader opening the table between: each waits its turn,
+    // no append is refused, and the table holds every record once.
+    Fixture fixture;
+    const QString appender = QCoreApplication::applicationDirPath() + QStringLiteral("/norvataappender");
+    QList<QProcess *> writers;
+    for (int writer = 0; writer < 2; ++writer) {
+        writers << new QProcess(this);
+        writers.last()->start(appender, {fixture.folder(), QString::number(writer * 1'000'000),
+                                         QStringLiteral("1"), QStringLiteral("60")});
+    }
+    for (int i = 0; i < 40; ++i) {
+        NorvataTable reader;
+        reader.open(fixture.folder(), QStringLiteral("Intraday.db"), QString());
+        QTest::qWait(10);
+    }
+    for (QProcess *writer : std::as_const(writers)) {
+        QVERIFY(writer->waitForFinished(60'000));
+        QCOMPARE(writer->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(writer->exitCode(), 0);
+        delete writer;
+    }
+    QCOMPARE(ParadoxTable(fixture.intraday()).data().numRecords(), 120u);
+    QVERIFY(fixture.problems().isEmpty());
+}
+
+void TestNorvataTable::transferKeepsRecordsWhileLocked()
+{
+    Fixture fixture;
+    fixture.fill(1, 1);
+    const int other = ::open(QFile::encodeName(fixture.intraday()).constData(), O_RDWR);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    QCOMPARE(::fcntl(other, F_OFD_SETLK, &lock), 0);
+    ParadoxTable::setLockWait(100);
+    NorvataTable table;
+    IntradayTransfer transfer(table);
+    const QString name = QStringLiteral("Intraday.db");
+    QVERIFY_THROWS_EXCEPTION(NorvataError,
+                             transfer.transfer(fixture.folder(), name, {{2, 1.5, start}, {3, 2.5, start}}));
+    QVERIFY_THROWS_EXCEPTION(NorvataError, transfer.transfer(fixture.folder(), name, {{4, 3.5, start}}));
+    QCOMPARE(transfer.pending().size(), 3);
+    ::close(other);
+    // The kept ones go first; a record the table holds already is not written twice.
+    QCOMPARE(transfer.transfer(fixture.folder(), name, {{5, 4.5, start}, {2, 1.5, start}}), 4);
+    QVERIFY(transfer.pending().isEmpty());
+    QVERIFY(!table.isOpen());
+    QCOMPARE(TableCheck::recordsViaPxlib(fixture.intraday()).size(), 5);
 }
 
 void TestNorvataTable::refreshIsOneChange()
@@ -397,6 +493,10 @@ void TestNorvataTable::secondaryIndexOfSample()
     }
     QVERIFY(codes.size() > 10);
     QVERIFY(!table.findKey(QStringLiteral("XX")));
+    // CUSTOMER's index over one field is opened by the field's name.
+    table.open(folder, QStringLiteral("customer.db"), QStringLiteral("City"));
+    QVERIFY(table.findKey(QStringLiteral("Soquel")));
+    QCOMPARE(table.fieldText(QStringLiteral("City")), QStringLiteral("Soquel"));
     table.close();
 }
 

@@ -203,6 +203,50 @@ QStringList TableCheck::structure(const QString &dbPath, const QString &pxPath)
     return problems;
 }
 
+QStringList TableCheck::indexChain(const QString &pxPath)
+{
+    RawFile px;
+    if (!px.load(pxPath, false))
+        return {QStringLiteral("cannot read ") + pxPath};
+    const int entrySize = px.recordSize - 6;
+    QList<int> expected{word(px.bytes, 0x1E)};
+    for (int level = static_cast<unsigned char>(px.bytes[0x20]), first = 0; level > 1; --level) {
+        const qsizetype end = expected.size();
+        for (qsizetype i = first; i < end; ++i) {
+            const QByteArray b = px.block(expected.at(i));
+            for (int e = 0; e < px.count(b); ++e)
+                expected << flipped(b.constData() + 6 + e * px.recordSize + entrySize);
+        }
+        first = static_cast<int>(end);
+    }
+    QStringList problems;
+    QList<int> chain;
+    qint64 entries = 0;
+    for (int n = word(px.bytes, 0x0E), previous = 0; n != 0 && chain.size() <= expected.size();) {
+        const QByteArray b = px.block(n);
+        if (b.isEmpty())
+            return problems << QStringLiteral("index chain leaves the file at block %1").arg(n);
+        if (word(b, 2) != previous)
+            problems << QStringLiteral("index block %1 has previous %2").arg(n).arg(word(b, 2));
+        chain << n;
+        entries += px.count(b);
+        previous = n;
+        n = word(b, 0);
+    }
+    const auto text = [](const QList<int> &blocks) {
+        QStringList numbers;
+        for (int block : blocks)
+            numbers << QString::number(block);
+        return numbers.join(QLatin1Char(','));
+    };
+    if (chain != expected)
+        problems
+            << QStringLiteral("index chain %1, levels from the root %2").arg(text(chain), text(expected));
+    if (entries != dword(px.bytes, 6) || (!chain.isEmpty() && chain.last() != word(px.bytes, 0x10)))
+        problems << QStringLiteral("index header does not match its chain");
+    return problems;
+}
+
 QStringList TableCheck::recordsViaPxlib(const QString &dbPath)
 {
     static const bool booted = (PX_boot(), true);

@@ -13,6 +13,11 @@ namespace TableCheck {
 // (levels, first keys, counts, block references); empty when the table is sound.
 QStringList structure(const QString &dbPath, const QString &pxPath);
 
+// Problems in the block chain of a primary index as a reader walks it from the header's first block:
+// the root first, then each level whole from left to right, the lowest level ending the chain, every
+// entry once (the header's count); empty when the chain is so.
+QStringList indexChain(const QString &pxPath);
+
 // Every record as pxlib reads it, one text per record ("|"-joined field texts, "<null>" for NULL),
 // sorted. Alpha fields are taken as raw Windows-1252 bytes.
 QStringList recordsViaPxlib(const QString &dbPath);
