@@ -8,19 +8,19 @@
 #include "app/livelink.h"
 #include "app/messages.h"
 #include "app/quoteagepanel.h"
-#include "core/settingsstore.h"
 #include "app/weblink.h"
 #include "core/errors.h"
 #include "core/programfiles.h"
+#include "core/settingsstore.h"
 #include "core/valuexmlfile.h"
 #include "net/feedfetcher.h"
 #include "net/httpclient.h"
 #include "net/pagefetch.h"
+#include "norvata/identifierlookup.h"
+#include "quotes/quotepage.h"
 #include "shell/indexrecord.h"
 #include "shell/versionnotice.h"
 #include "shell/windowsettings.h"
-#include "norvata/identifierlookup.h"
-#include "quotes/quotepage.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -38,6 +38,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 
@@ -89,6 +90,14 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
     feedFetcher->OnStatus = [this](const QString &text) { setStatusText(text); };
 
     automaticCycle.modeChanged = [this](bool on) { showAutomaticMode(on); };
+    automaticCycle.outcome = [this] {
+        return RefreshOutcome{priceRefresh.lastFailed(), priceRefresh.retryAfterMs()};
+    };
+    // Quotes age while no refresh runs: judged again every minute.
+    auto *ageTimer = new QTimer(this);
+    connect(ageTimer, &QTimer::timeout, this,
+            [this] { setQuoteAges(rejudged(m_quoteAges, now(), kursalterMinutes())); });
+    ageTimer->start(60 * 1000);
 
     buildElements(*this, &indexTable);
     webLink = new WebLink(liveLink, &indexTable, historyChart, valueLabel, this);
@@ -381,16 +390,29 @@ QString MainWindow::indexName() const
     return indexChoice->currentText();
 }
 
-FeedPage MainWindow::fetchFeed(const QuoteFeed &feed)
+QList<FeedPage> MainWindow::fetchFeed(const QuoteFeed &feed, const QList<FeedRequest> &requests)
 {
-    FeedPage page;
-    page.body = feedFetcher->fetch(QUrl(feed.url), feed.ca);
-    page.arrival = now();
-    return page;
+    QList<QUrl> urls;
+    urls.reserve(requests.size());
+    for (const FeedRequest &request : requests)
+        urls << request.url;
+    QList<FeedPage> pages;
+    pages.reserve(requests.size());
+    try {
+        const QList<FeedReply> replies = feedFetcher->fetchAll(urls, feed.headers, feed.ca, feed.parallel);
+        const QDateTime arrival = now();
+        for (const FeedReply &reply : replies)
+            pages.append({reply.body, arrival, reply.failure, reply.retryAfterSeconds});
+    } catch (const FeedFetchError &error) {
+        while (pages.size() < requests.size())
+            pages.append({{}, {}, error.text(), -1});
+    }
+    return pages;
 }
 
 void MainWindow::setQuoteAges(const QuoteAges &ages)
 {
+    m_quoteAges = ages;
     gridCells->setQuoteAges(ages);
     webLink->setQuoteAges(ages);
     quoteAgePanel->showAges(ages);

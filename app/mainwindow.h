@@ -10,11 +10,11 @@
 #include "core/indextable.h"
 #include "core/indexwindow.h"
 #include "net/indexfileupdate.h"
+#include "norvata/norvatatable.h"
+#include "refresh/pricerefresh.h"
 #include "shell/automaticrefresh.h"
 #include "shell/definitionwriteback.h"
 #include "shell/refreshexclusion.h"
-#include "norvata/norvatatable.h"
-#include "refresh/pricerefresh.h"
 
 #include <QButtonGroup>
 #include <QColor>
@@ -152,10 +152,11 @@ public:
     QString dataFolder() const override { return m_dataFolder; }
     QByteArray fetchQuotePage() override;
     QString indexName() const override;
-    FeedPage fetchFeed(const QuoteFeed &feed) override;
+    QList<FeedPage> fetchFeed(const QuoteFeed &feed, const QList<FeedRequest> &requests) override;
     void showFeedError(const QString &text) override { Messages::show(text); }
     int kursalterMinutes() const override { return m_kursalter; }
     void setQuoteAges(const QuoteAges &ages) override;
+    QuoteAges quoteAges() const override { return m_quoteAges; }
     void calculate() override { calculation.calculate(); }
 
     // UpdateWindow
@@ -180,6 +181,7 @@ private:
     QString m_programFolder;
     QString m_dataFolder;
     RefreshExclusion m_exclusion;
+    QuoteAges m_quoteAges; // as last shown: the minute timer and a failed refresh judge them again
     QString m_quoteServer;
     QString m_updateServer;
     int m_kursalter = 15;
