@@ -65,7 +65,8 @@ void BM_PerComponentRequests(benchmark::State &state)
         for (qsizetype i = 0; i < replies.size(); ++i)
             if (replies[i].failure.isEmpty())
                 FeedExtraction::read(quotes, replies[i].body, feed, requests[i].ids.value(0));
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         if (quotes.size() != components) {
             state.SkipWithError(qPrintable(QStringLiteral("%1 of %2 quotes; first failure: %3")
                                                .arg(quotes.size())
