@@ -95,8 +95,10 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
     };
     // Quotes age while no refresh runs: judged again every minute.
     auto *ageTimer = new QTimer(this);
-    connect(ageTimer, &QTimer::timeout, this,
-            [this] { setQuoteAges(rejudged(m_quoteAges, now(), kursalterMinutes())); });
+    connect(ageTimer, &QTimer::timeout, this, [this] {
+        if (!m_quoteAges.isEmpty())
+            setQuoteAges(rejudged(m_quoteAges, now(), kursalterMinutes()));
+    });
     ageTimer->start(60 * 1000);
 
     buildElements(*this, &indexTable);

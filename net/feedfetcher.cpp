@@ -248,16 +248,18 @@ QList<FeedReply> FeedFetcher::fetchAll(const QList<QUrl> &urls,
     };
 
     connect(&deadline, &QTimer::timeout, this, [this] {
+        // First, so that a request ended here starts no other.
+        m_aborted = true;
         const QList<Transfer *> running = m_transfers;
         for (Transfer *transfer : running)
             fail(*transfer, QStringLiteral("nicht in %1 s übertragen").arg((Timeout + 999) / 1000));
-        m_aborted = true;
     });
     deadline.start(std::max(Timeout, 0));
     startNext();
     if (finished < urls.size())
         loop.exec();
     // The application's quit ends every event loop, this one too, with requests still running.
+    m_aborted = true;
     while (!m_transfers.isEmpty()) {
         Transfer &transfer = *m_transfers.first();
         fail(transfer, QStringLiteral("abgebrochen"));
