@@ -35,6 +35,8 @@ QString GridCellDelegate::toolTip(const QModelIndex &cell) const
     const QuoteAge *age = quoteAge(cell);
     if (!age || (column != priceColumn && column != bidColumn && column != askColumn))
         return {};
+    if (age->timeUnreadable)
+        return QStringLiteral("Zeit unlesbar");
     return age->time.isValid() ? age->time.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))
                                : QStringLiteral("kein Kurs");
 }

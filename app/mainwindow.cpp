@@ -38,6 +38,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 
@@ -89,6 +90,16 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
     feedFetcher->OnStatus = [this](const QString &text) { setStatusText(text); };
 
     automaticCycle.modeChanged = [this](bool on) { showAutomaticMode(on); };
+    automaticCycle.outcome = [this] {
+        return RefreshOutcome{priceRefresh.lastFailed(), priceRefresh.retryAfterMs()};
+    };
+    // Quotes age while no refresh runs: judged again every minute.
+    auto *ageTimer = new QTimer(this);
+    connect(ageTimer, &QTimer::timeout, this, [this] {
+        if (!m_quoteAges.isEmpty())
+            setQuoteAges(rejudged(m_quoteAges, now(), kursalterMinutes()));
+    });
+    ageTimer->start(60 * 1000);
 
     buildElements(*this, &indexTable);
     historyChart->setClock(clock);
@@ -410,16 +421,29 @@ QString MainWindow::indexName() const
     return indexChoice->currentText();
 }
 
-FeedPage MainWindow::fetchFeed(const QuoteFeed &feed)
+QList<FeedPage> MainWindow::fetchFeed(const QuoteFeed &feed, const QList<FeedRequest> &requests)
 {
-    FeedPage page;
-    page.body = feedFetcher->fetch(QUrl(feed.url), feed.ca);
-    page.arrival = now();
-    return page;
+    QList<QUrl> urls;
+    urls.reserve(requests.size());
+    for (const FeedRequest &request : requests)
+        urls << request.url;
+    QList<FeedPage> pages;
+    pages.reserve(requests.size());
+    try {
+        const QList<FeedReply> replies = feedFetcher->fetchAll(urls, feed.headers, feed.ca, feed.parallel);
+        const QDateTime arrival = now();
+        for (const FeedReply &reply : replies)
+            pages.append({reply.body, arrival, reply.failure, reply.retryAfterSeconds});
+    } catch (const FeedFetchError &error) {
+        while (pages.size() < requests.size())
+            pages.append({{}, {}, error.text(), -1});
+    }
+    return pages;
 }
 
 void MainWindow::setQuoteAges(const QuoteAges &ages)
 {
+    m_quoteAges = ages;
     gridCells->setQuoteAges(ages);
     webLink->setQuoteAges(ages);
     quoteAgePanel->showAges(ages);

@@ -165,10 +165,11 @@ public:
     QString dataFolder() const override { return m_dataFolder; }
     QByteArray fetchQuotePage() override;
     QString indexName() const override;
-    FeedPage fetchFeed(const QuoteFeed &feed) override;
+    QList<FeedPage> fetchFeed(const QuoteFeed &feed, const QList<FeedRequest> &requests) override;
     void showFeedError(const QString &text) override { Messages::show(text); }
     int kursalterMinutes() const override { return m_kursalter; }
     void setQuoteAges(const QuoteAges &ages) override;
+    QuoteAges quoteAges() const override { return m_quoteAges; }
     void calculate() override { calculation.calculate(); }
     QDateTime now() const override { return clock.now(); }
 
@@ -198,6 +199,7 @@ private:
     QString m_dataFolder;
     RefreshExclusion m_exclusion;
     QElapsedTimer m_refreshDuration;
+    QuoteAges m_quoteAges; // as last shown: the minute timer and a failed refresh judge them again
     QString m_quoteServer;
     QString m_updateServer;
     int m_kursalter = 15;

@@ -114,9 +114,10 @@ void BM_JsonFeedParsedAndMatched(benchmark::State &state)
     feed.id = QStringLiteral("wkn");
     feed.bid = QStringLiteral("bid");
     feed.ask = QStringLiteral("ask");
-    feed.time = QStringLiteral("time");
+    feed.time = {QStringLiteral("time")};
     for (auto _ : state) {
-        const FeedExtraction::FeedQuotes quotes = FeedExtraction::readJson(document, feed);
+        FeedExtraction::FeedQuotes quotes;
+        FeedExtraction::readJson(quotes, document, feed);
         double sum = 0;
         for (const QString &wkn : wkns)
             sum += quotes.value(FeedExtraction::keyOf(wkn)).bid;

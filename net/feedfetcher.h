@@ -21,14 +21,25 @@ public:
     using ZalventoError::ZalventoError;
 };
 
-// Fetches one quote feed over HTTPS or HTTP. Used like the program's own HTTP client: fetch() runs the
-// event loop until the document is in, so the window keeps handling input meanwhile and a refresh asked
-// for then is refused by the refresh itself.
+// The answer to one request of a fetch: the body, or a short reason in the user's words
+// ("HTTP 429 Too Many Requests", "Zertifikat nicht vertrauenswürdig", "keine Antwort in 30 s").
+struct FeedReply
+{
+    QByteArray body;
+    QString failure; // empty when the body is in
+    int retryAfterSeconds =
+        -1; // a 429 or 503 with Retry-After (seconds, or an HTTP date): the wait asked for
+};
+
+// Fetches quote feeds over HTTPS or HTTP. Used like the program's own HTTP client: a fetch runs the
+// event loop until its documents are in, so the window keeps handling input meanwhile and a refresh
+// asked for then is refused by the refresh itself.
 //
 // Certificates are verified against the system's authorities and, for a feed with a private certificate,
 // those of an extra PEM file. The system proxy (http_proxy, https_proxy, no_proxy) is honoured, gzip is
-// accepted, redirects are followed within a bound, and a server that stays silent or takes too long is
-// given up.
+// accepted, redirects are followed within a bound, a server that stays silent or takes too long is
+// given up, and a body is read in small steps and given up as soon as it passes MaxSize, so that an
+// endless answer costs no more memory than that.
 class FeedFetcher : public QObject
 {
     Q_OBJECT
@@ -37,32 +48,40 @@ public:
     explicit FeedFetcher(QObject *parent = nullptr);
     ~FeedFetcher() override;
 
-    // The longest a whole fetch may take, and the longest the server may stay silent, in milliseconds.
+    // The longest a whole fetch may take, and the longest a server may stay silent, in milliseconds.
     int Timeout = 120000;
     int IdleTimeout = 30000;
-    // Redirects followed within one fetch; a redirect from HTTPS to HTTP is never followed.
+    // Redirects followed within one request; a redirect from HTTPS to HTTP is never followed.
     int MaxRedirects = 10;
     // A larger document is refused rather than held in memory.
     qint64 MaxSize = 64 * 1024 * 1024;
+    // The longest Retry-After honoured, in seconds: a server cannot shut a feed for days.
+    static constexpr int longestRetryAfter = 3600;
 
-    // Called with "Loading" when the fetch starts and "Received <n> bytes" when the document is in.
+    // Called with "Loading" when the fetch starts and "Received <n> bytes" (all bodies) when it ends.
     std::function<void(const QString &)> OnStatus;
 
-    // Fetches `url` (http or https) and returns the body, decompressed. `caFile`, when not empty, is a
-    // PEM file of authorities trusted besides the system's. Throws FeedFetchError with the reason when the
-    // fetch fails: a certificate not trusted, not valid for the host or expired, a response status of 400
-    // or more, too many redirects, a time-out, abort(), a second fetch while one runs, a CA file that
-    // holds no certificate.
+    // Fetches every url (http or https) with the same request headers, at most `parallel` at once (and
+    // so over at most that many connections), and returns one reply per url in their order. `caFile`,
+    // when not empty, is a PEM file of authorities trusted besides the system's. Throws FeedFetchError
+    // only for a fetch that cannot begin (a second fetch while one runs, a CA file that cannot be read or
+    // holds no certificate); every failure of a request is its reply's reason.
+    QList<FeedReply> fetchAll(const QList<QUrl> &urls, const QList<QPair<QByteArray, QByteArray>> &headers,
+                              const QString &caFile = QString(), int parallel = 4);
+
+    // One url without extra headers: the body, or FeedFetchError with the reason.
     QByteArray fetch(const QUrl &url, const QString &caFile = QString());
 
-    bool busy() const { return m_reply != nullptr; }
-    // Ends a running fetch, which then throws "abgebrochen"; nothing when none runs.
+    bool busy() const { return m_running; }
+    // Ends a running fetch: its unfinished requests fail with "abgebrochen"; nothing when none runs.
     void abort();
 
 private:
-    void fail(const QString &reason);
+    struct Transfer;
+    void fail(Transfer &transfer, const QString &reason);
 
     QNetworkAccessManager m_manager;
-    QPointer<QNetworkReply> m_reply;
-    QString m_failure;
+    bool m_running = false;
+    QList<Transfer *> m_transfers; // the requests under way
+    bool m_aborted = false;
 };

@@ -1,12 +1,15 @@
 #include "quotes/feedextraction.h"
 
 #include "core/numbertext.h"
+#include "quotes/csvtable.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QStringDecoder>
 #include <QStringList>
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <optional>
@@ -15,17 +18,23 @@ namespace FeedExtraction {
 
 namespace {
 
-// Unix seconds beyond this (the year 5138) are no time a quote can carry; QDateTime would take them.
-constexpr double latestSeconds = 1e11;
+// Unix times above this are milliseconds (10^11 seconds lie in the year 5138), and milliseconds beyond
+// 10^14 (the year 5138 again) are no time a quote can carry; QDateTime would take them.
+constexpr double largestSeconds = 1e11;
+constexpr double largestMilliseconds = 1e14;
 
-QString entryError(const QuoteFeed &feed, const QString &problem)
+// A path as member names: a JSON Pointer (RFC 6901) when it starts with "/", else a dot path.
+QStringList pathOf(const QString &path)
 {
-    return QStringLiteral("Kursquelle „%1“: %2").arg(feed.entry, problem);
-}
-
-QStringList pathOf(const QString &dotPath)
-{
-    return dotPath.isEmpty() ? QStringList() : dotPath.split(QLatin1Char('.'));
+    if (path.isEmpty())
+        return {};
+    if (!path.startsWith(QLatin1Char('/')))
+        return path.split(QLatin1Char('.'));
+    QStringList names = path.mid(1).split(QLatin1Char('/'));
+    for (QString &name : names)
+        name.replace(QLatin1String("~1"), QLatin1String("/"))
+            .replace(QLatin1String("~0"), QLatin1String("~"));
+    return names;
 }
 
 // Follows member names, and positions in lists, from `value`; undefined where the path leads nowhere.
@@ -48,29 +57,54 @@ QJsonValue follow(QJsonValue value, const QStringList &path)
     return value;
 }
 
-std::optional<double> numberText(const QString &text, QChar decimal)
+// Digits grouped by threes with `group` before the decimal separator, the groups taken out; the text as
+// it is when it holds no `group`, and nothing when its grouping is not regular.
+std::optional<QString> withoutGrouping(const QString &text, QChar group, QChar decimal)
 {
-    const auto value = NumberText::tryParseFloat(text.trimmed(), decimal);
-    // The price rule and the cells work with doubles; a quote beyond their range is no quote.
-    if (!value || std::fabs(*value) > static_cast<long double>(DBL_MAX))
-        return std::nullopt;
-    return static_cast<double>(*value);
+    if (!text.contains(group))
+        return text;
+    qsizetype begin = 0;
+    if (begin < text.size() && (text[begin] == QLatin1Char('-') || text[begin] == QLatin1Char('+')))
+        ++begin;
+    qsizetype end = text.indexOf(decimal, begin);
+    if (end < 0)
+        end = text.size();
+    const QStringList groups = text.mid(begin, end - begin).split(group);
+    for (qsizetype i = 0; i < groups.size(); ++i) {
+        const QString &digits = groups[i];
+        const bool allDigits = std::all_of(
+            digits.begin(), digits.end(), [](QChar c) { return c.unicode() >= u'0' && c.unicode() <= u'9'; });
+        if (!allDigits || (i == 0 ? digits.isEmpty() || digits.size() > 3 : digits.size() != 3))
+            return std::nullopt;
+    }
+    return text.left(begin) + groups.join(QString()) + text.mid(end);
 }
 
-std::optional<double> numberOf(const QJsonValue &value, QChar decimal)
+std::optional<double> numberOfValue(const QJsonValue &value, QChar decimal)
 {
     if (value.isDouble())
         return value.toDouble();
     if (value.isString())
-        return numberText(value.toString(), decimal);
+        return numberOf(value.toString(), decimal);
     return std::nullopt;
 }
 
-QDateTime fromUnixSeconds(double seconds)
+// A side of a quote that can serve: a number above 0.
+std::optional<double> usable(std::optional<double> side)
 {
-    if (!std::isfinite(seconds) || std::fabs(seconds) > latestSeconds)
+    return side && *side > 0 ? side : std::nullopt;
+}
+
+QDateTime fromUnix(double value, bool milliseconds)
+{
+    if (!std::isfinite(value))
         return {};
-    return QDateTime::fromMSecsSinceEpoch(std::llround(seconds * 1000));
+    if (!milliseconds && std::fabs(value) > largestSeconds)
+        milliseconds = true;
+    const double ms = milliseconds ? value : value * 1000;
+    if (std::fabs(ms) > largestMilliseconds)
+        return {};
+    return QDateTime::fromMSecsSinceEpoch(std::llround(ms));
 }
 
 // Days from 1970-01-01 to a date of the proleptic Gregorian calendar (H. Hinnant's days_from_civil).
@@ -158,13 +192,21 @@ std::optional<QDateTime> fastIsoTime(QStringView text)
     return QDateTime::fromMSecsSinceEpoch(seconds * 1000 + milliseconds, Qt::OffsetFromUTC, offset);
 }
 
-QDateTime timeOfValue(const QJsonValue &value)
+// A JSON value as the text a time is read from: texts as they are, numbers without exponent; nothing
+// for a missing or null member, and a text no time reads for any other value (true, a list).
+QString timeTextOf(const QJsonValue &value)
 {
-    if (value.isDouble())
-        return fromUnixSeconds(value.toDouble());
+    if (value.isUndefined() || value.isNull())
+        return {};
     if (value.isString())
-        return FeedExtraction::timeOf(value.toString());
-    return {};
+        return value.toString();
+    if (value.isDouble()) {
+        const double number = value.toDouble();
+        if (number == std::floor(number) && std::fabs(number) < 1e15)
+            return QString::number(qint64(number));
+        return QString::number(number, 'f', 3);
+    }
+    return QStringLiteral("?");
 }
 
 // A feed id as text: ids are texts, but a WKN of digits is easily written as a JSON number.
@@ -180,14 +222,42 @@ QString idOf(const QJsonValue &value)
     return {};
 }
 
-// First quote of an id wins, as the first occurrence of a WKN does on the built-in page.
-void add(FeedQuotes &quotes, const QString &id, std::optional<double> bid, std::optional<double> ask,
-         const QDateTime &time)
+// The texts of one item (or line, or match) before they become a quote.
+struct ItemTexts
 {
-    const QString key = keyOf(id);
-    if (key.isEmpty() || !bid || !ask || quotes.contains(key))
+    QString id;
+    std::optional<double> bid, ask, last;
+    QStringList times; // none when the entry reads no time
+    bool timeGiven = false;
+};
+
+// First quote of an id wins, as the first occurrence of a WKN does on the built-in page.
+void add(FeedQuotes &quotes, const QuoteFeed &feed, const ItemTexts &item, const QDateTime &arrival)
+{
+    const QString key = keyOf(item.id);
+    if (key.isEmpty() || quotes.contains(key))
         return;
-    quotes.insert(key, FeedQuote{*bid, *ask, time});
+    const std::optional<double> last = usable(item.last);
+    std::optional<double> bid = usable(item.bid);
+    std::optional<double> ask = usable(item.ask);
+    if (!bid)
+        bid = last;
+    if (!ask)
+        ask = last;
+    if (!bid)
+        bid = ask;
+    if (!ask)
+        ask = bid;
+    if (!bid)
+        return;
+    FeedQuote quote{*bid, *ask, arrival, false};
+    // An item without a time text is as old as its document; one whose text cannot be read has none.
+    const QString time = item.times.join(QLatin1Char(' ')).trimmed();
+    if (item.timeGiven && !time.isEmpty()) {
+        quote.time = timeOf(time, feed, arrival);
+        quote.timeUnreadable = !quote.time.isValid();
+    }
+    quotes.insert(key, quote);
 }
 
 int isinDigitSum(const QString &digits)
@@ -241,6 +311,19 @@ QString isinOf(const QString &wkn)
     return check < 0 ? QString() : body + QString::number(check);
 }
 
+std::optional<double> numberOf(const QString &text, QChar decimal)
+{
+    const QChar group = decimal == QLatin1Char(',') ? QLatin1Char('.') : QLatin1Char(',');
+    const auto plain = withoutGrouping(text.trimmed(), group, decimal);
+    if (!plain)
+        return std::nullopt;
+    const auto value = NumberText::tryParseFloat(*plain, decimal);
+    // The price rule and the cells work with doubles; a quote beyond their range is no quote.
+    if (!value || std::fabs(*value) > static_cast<long double>(DBL_MAX))
+        return std::nullopt;
+    return static_cast<double>(*value);
+}
+
 QDateTime timeOf(const QString &text)
 {
     const QString trimmed = text.trimmed();
@@ -251,73 +334,212 @@ QDateTime timeOf(const QString &text)
     bool isNumber = false;
     const double seconds = trimmed.toDouble(&isNumber);
     if (isNumber && trimmed.front().isDigit())
-        return fromUnixSeconds(seconds);
+        return fromUnix(seconds, false);
     return QDateTime::fromString(trimmed, Qt::ISODateWithMs);
 }
 
-FeedQuotes readJson(const QByteArray &document, const QuoteFeed &feed)
+QDateTime timeOf(const QString &text, const QuoteFeed &feed, const QDateTime &arrival)
+{
+    const QString trimmed = text.trimmed();
+    switch (feed.timeFormat) {
+    case QuoteFeed::TimeFormat::Unix:
+    case QuoteFeed::TimeFormat::UnixMs: {
+        bool isNumber = false;
+        const double value = trimmed.toDouble(&isNumber);
+        if (!isNumber || trimmed.isEmpty() || !trimmed.front().isDigit())
+            return {};
+        return fromUnix(value, feed.timeFormat == QuoteFeed::TimeFormat::UnixMs);
+    }
+    case QuoteFeed::TimeFormat::Iso: {
+        QDateTime time = timeOf(trimmed);
+        // A text without an offset reads as local time: in the entry's zone it is a wall time there.
+        if (time.isValid() && feed.timeZone.isValid() && time.timeSpec() == Qt::LocalTime)
+            time.setTimeZone(feed.timeZone);
+        return time;
+    }
+    case QuoteFeed::TimeFormat::Pattern:
+        break;
+    }
+    if (trimmed.isEmpty())
+        return {};
+    static const QRegularExpression dateField(QStringLiteral("[dMy]"));
+    QDateTime time;
+    if (dateField.match(feed.timePattern).hasMatch()) {
+        time = QDateTime::fromString(trimmed, feed.timePattern);
+    } else {
+        // A pattern without a date gives a time of the day the document arrived.
+        const QTime clock = QTime::fromString(trimmed, feed.timePattern);
+        if (!clock.isValid())
+            return {};
+        const QDateTime reference = arrival.isValid() ? arrival : QDateTime::currentDateTime();
+        const QDate day =
+            feed.timeZone.isValid() ? reference.toTimeZone(feed.timeZone).date() : reference.date();
+        time = QDateTime(day, clock);
+    }
+    if (feed.timeZone.isValid())
+        time.setTimeZone(feed.timeZone);
+    return time;
+}
+
+void readJson(FeedQuotes &quotes, const QByteArray &document, const QuoteFeed &feed, const QString &requestId,
+              const QDateTime &arrival)
 {
     QJsonParseError parseError;
     const QJsonDocument json = QJsonDocument::fromJson(document, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        throw FeedError(
-            entryError(feed, QStringLiteral("das Dokument ist kein gültiges JSON: %1 (Zeichen %2)")
-                                 .arg(parseError.errorString())
-                                 .arg(parseError.offset + 1)));
+        throw FeedError(QStringLiteral("kein JSON"));
     const QJsonValue root = json.isObject() ? QJsonValue(json.object()) : QJsonValue(json.array());
     const QJsonValue items = follow(root, pathOf(feed.items));
 
     const QStringList id = pathOf(feed.id), bid = pathOf(feed.bid), ask = pathOf(feed.ask);
-    const QStringList time = pathOf(feed.time);
-    FeedQuotes quotes;
+    const QStringList last = pathOf(feed.last);
+    QList<QStringList> time;
+    for (const QString &path : feed.time)
+        time << pathOf(path);
     const auto addItem = [&](const QString &itemId, const QJsonValue &item) {
-        add(quotes, itemId, numberOf(follow(item, bid), feed.decimal),
-            numberOf(follow(item, ask), feed.decimal),
-            time.isEmpty() ? QDateTime() : timeOfValue(follow(item, time)));
+        ItemTexts texts{itemId,
+                        numberOfValue(follow(item, bid), feed.decimal),
+                        numberOfValue(follow(item, ask), feed.decimal),
+                        last.isEmpty() ? std::nullopt : numberOfValue(follow(item, last), feed.decimal),
+                        {},
+                        !time.isEmpty()};
+        for (const QStringList &path : time)
+            texts.times << timeTextOf(follow(item, path));
+        add(quotes, feed, texts, arrival);
     };
-    if (items.isArray()) {
+    if (!requestId.isEmpty() && id.isEmpty()) {
+        // One component's document: the quote object itself, or the first of a list.
+        if (items.isArray() && !items.toArray().isEmpty())
+            addItem(requestId, items.toArray().first());
+        else if (items.isObject())
+            addItem(requestId, items);
+        else
+            throw FeedError(QStringLiteral("„items“ führt ins Leere"));
+    } else if (items.isArray()) {
         if (id.isEmpty())
-            throw FeedError(
-                entryError(feed, QStringLiteral("„items“ führt zu einer Liste, aber „id“ fehlt")));
+            throw FeedError(QStringLiteral("„items“ führt zu einer Liste, aber „id“ fehlt"));
         const QJsonArray list = items.toArray();
-        quotes.reserve(list.size());
+        quotes.reserve(quotes.size() + list.size());
         for (const QJsonValue &item : list)
             addItem(idOf(follow(item, id)), item);
     } else if (items.isObject()) {
         // An object keyed by id: the member names are the ids.
         const QJsonObject object = items.toObject();
-        quotes.reserve(object.size());
+        quotes.reserve(quotes.size() + object.size());
         for (auto it = object.begin(); it != object.end(); ++it)
             addItem(it.key(), it.value());
     } else {
-        throw FeedError(entryError(feed, QStringLiteral("„items“ „%1“ führt im Dokument zu keiner Liste und "
-                                                        "keinem Objekt")
-                                             .arg(feed.items)));
+        throw FeedError(QStringLiteral("„items“ führt ins Leere"));
     }
-    return quotes;
 }
 
-FeedQuotes readPattern(const QByteArray &page, const QuoteFeed &feed)
+void readPattern(FeedQuotes &quotes, const QByteArray &page, const QuoteFeed &feed, const QString &requestId,
+                 const QDateTime &arrival)
 {
     const QRegularExpression pattern(feed.pattern);
     const QStringList groups = pattern.namedCaptureGroups();
     const int id = int(groups.indexOf(QStringLiteral("id")));
     const int bid = int(groups.indexOf(QStringLiteral("bid")));
     const int ask = int(groups.indexOf(QStringLiteral("ask")));
+    const int last = int(groups.indexOf(QStringLiteral("last")));
     const int time = int(groups.indexOf(QStringLiteral("time")));
-    if (!pattern.isValid() || id < 0 || bid < 0 || ask < 0)
-        throw FeedError(entryError(feed, QStringLiteral("„pattern“ ist ungültig oder ohne die Gruppen "
-                                                        "id, bid und ask")));
+    if (!pattern.isValid() || (id < 0 && requestId.isEmpty()) || bid < 0 || ask < 0)
+        throw FeedError(QStringLiteral("„pattern“ ist ungültig oder ohne die Gruppen id, bid und ask"));
 
-    FeedQuotes quotes;
     const QString text = QString::fromUtf8(page);
     for (auto matches = pattern.globalMatch(text); matches.hasNext();) {
         const QRegularExpressionMatch match = matches.next();
-        add(quotes, match.captured(id), numberText(match.captured(bid), feed.decimal),
-            numberText(match.captured(ask), feed.decimal),
-            time < 0 ? QDateTime() : timeOf(match.captured(time)));
+        ItemTexts texts{id < 0 ? requestId : match.captured(id),
+                        numberOf(match.captured(bid), feed.decimal),
+                        numberOf(match.captured(ask), feed.decimal),
+                        last < 0 ? std::nullopt : numberOf(match.captured(last), feed.decimal),
+                        {},
+                        time >= 0 && match.capturedStart(time) >= 0};
+        if (texts.timeGiven)
+            texts.times << match.captured(time);
+        add(quotes, feed, texts, arrival);
+        if (id < 0)
+            break;
     }
-    return quotes;
+}
+
+void readCsv(FeedQuotes &quotes, const QByteArray &document, const QuoteFeed &feed, const QString &requestId,
+             const QDateTime &arrival)
+{
+    // UTF-8 where it is valid, else Latin-1, as German spreadsheets write (ids and numbers are ASCII).
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(document);
+    if (utf8.hasError())
+        text = QString::fromLatin1(document);
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    const QStringView body = QStringView(text).mid(CsvTable::lineStart(text, feed.skip));
+
+    QChar separator = feed.separator;
+    if (separator.isNull()) {
+        const QStringView header =
+            body.left(body.indexOf(QLatin1Char('\n')) < 0 ? body.size() : body.indexOf(QLatin1Char('\n')));
+        for (const QChar candidate : {QLatin1Char(';'), QLatin1Char(','), QLatin1Char('\t')})
+            if (header.contains(candidate)) {
+                separator = candidate;
+                break;
+            }
+        if (separator.isNull())
+            separator = QLatin1Char(';');
+    }
+    const QList<QStringList> records = CsvTable::parse(body, separator);
+    if (records.isEmpty())
+        throw FeedError(QStringLiteral("keine Kopfzeile"));
+    const QStringList &header = records.first();
+    const auto columnOf = [&header](const QString &name) -> qsizetype {
+        if (name.isEmpty())
+            return -1;
+        bool isNumber = false;
+        const int number = name.toInt(&isNumber);
+        if (isNumber && number >= 0)
+            return number;
+        for (qsizetype i = 0; i < header.size(); ++i)
+            if (header[i].trimmed().compare(name, Qt::CaseInsensitive) == 0)
+                return i;
+        throw FeedError(QStringLiteral("Spalte „%1“ fehlt in der Kopfzeile").arg(name));
+    };
+    const qsizetype id = columnOf(feed.id), bid = columnOf(feed.bid), ask = columnOf(feed.ask);
+    const qsizetype last = columnOf(feed.last);
+    QList<qsizetype> time;
+    for (const QString &name : feed.time)
+        time << columnOf(name);
+    const auto field = [](const QStringList &record, qsizetype column) {
+        return column >= 0 && column < record.size() ? record[column] : QString();
+    };
+    quotes.reserve(quotes.size() + records.size() - 1);
+    for (qsizetype line = 1; line < records.size(); ++line) {
+        const QStringList &record = records[line];
+        ItemTexts texts{id < 0 ? requestId : field(record, id),
+                        numberOf(field(record, bid), feed.decimal),
+                        numberOf(field(record, ask), feed.decimal),
+                        last < 0 ? std::nullopt : numberOf(field(record, last), feed.decimal),
+                        {},
+                        !time.isEmpty()};
+        for (const qsizetype column : time)
+            texts.times << field(record, column);
+        add(quotes, feed, texts, arrival);
+    }
+}
+
+void read(FeedQuotes &quotes, const QByteArray &document, const QuoteFeed &feed, const QString &requestId,
+          const QDateTime &arrival)
+{
+    switch (feed.kind) {
+    case QuoteFeed::Kind::Json:
+        return readJson(quotes, document, feed, requestId, arrival);
+    case QuoteFeed::Kind::Pattern:
+        return readPattern(quotes, document, feed, requestId, arrival);
+    case QuoteFeed::Kind::Csv:
+        return readCsv(quotes, document, feed, requestId, arrival);
+    case QuoteFeed::Kind::Page:
+        break;
+    }
+    throw FeedError(QStringLiteral("die eingebaute Kursseite wird anders gelesen"));
 }
 
 } // namespace FeedExtraction

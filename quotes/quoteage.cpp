@@ -13,3 +13,11 @@ QuoteAge quoteAgeOf(const QDateTime &time, const QDateTime &now, int kursalterMi
 {
     return QuoteAge{time, isStale(time, now, kursalterMinutes)};
 }
+
+QuoteAges rejudged(const QuoteAges &ages, const QDateTime &now, int kursalterMinutes)
+{
+    QuoteAges judged = ages;
+    for (QuoteAge &age : judged)
+        age.stale = age.timeUnreadable || isStale(age.time, now, kursalterMinutes);
+    return judged;
+}

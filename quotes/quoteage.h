@@ -8,8 +8,9 @@
 // and counts them in the status bar; the definition file, the XML file and the live link ignore it.
 struct QuoteAge
 {
-    QDateTime time;     // invalid: the source had no quote for the component ("kein Kurs")
-    bool stale = false; // older than the setting "Kursalter", or no quote at all
+    QDateTime time;              // invalid: the source had no quote for the component ("kein Kurs")
+    bool stale = false;          // older than the setting "Kursalter", or no quote at all
+    bool timeUnreadable = false; // a quote whose time could not be read ("Zeit unlesbar"): always stale
 };
 
 // The quote ages of an index, one per component in row order (element 0 is row 1).
@@ -22,3 +23,6 @@ bool isStale(const QDateTime &time, const QDateTime &now, int kursalterMinutes);
 
 // The quote age of a quote of `time` at `now`: `time` and isStale().
 QuoteAge quoteAgeOf(const QDateTime &time, const QDateTime &now, int kursalterMinutes);
+
+// The same ages judged again at `now`: quotes turn stale while no new ones come.
+QuoteAges rejudged(const QuoteAges &ages, const QDateTime &now, int kursalterMinutes);

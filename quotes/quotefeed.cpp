@@ -1,5 +1,7 @@
 #include "quotes/quotefeed.h"
 
+#include "quotes/feedextraction.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,6 +11,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QUrl>
+#include <cmath>
 
 namespace FeedFile {
 
@@ -49,7 +52,27 @@ QString requiredText(const QJsonObject &object, const QString &name)
     return text;
 }
 
-// A dot path is member names joined by "."; no name may be empty.
+// A path is a JSON Pointer (RFC 6901: "/" before every name, "~0" for "~" and "~1" for "/") or member
+// names joined by "."; no name of a dot path may be empty.
+void checkPath(const QString &name, const QString &path)
+{
+    if (path.startsWith(QLatin1Char('/'))) {
+        for (qsizetype at = path.indexOf(QLatin1Char('~')); at >= 0;
+             at = path.indexOf(QLatin1Char('~'), at + 1))
+            if (at + 1 >= path.size() ||
+                (path[at + 1] != QLatin1Char('0') && path[at + 1] != QLatin1Char('1')))
+                throw EntryProblem{
+                    QStringLiteral("%1: in einem JSON Pointer steht „~“ nur als „~0“ oder „~1“: %2")
+                        .arg(quoted(name), quoted(path))};
+        return;
+    }
+    const QStringList names = path.split(QLatin1Char('.'));
+    for (const QString &part : names)
+        if (part.isEmpty())
+            throw EntryProblem{
+                QStringLiteral("%1 ist kein Pfad aus Feldnamen mit „.“: %2").arg(quoted(name), quoted(path))};
+}
+
 QString dotPath(const QJsonObject &object, const QString &name, bool required, bool mayBeEmpty)
 {
     if (required && !object.contains(name))
@@ -57,17 +80,172 @@ QString dotPath(const QJsonObject &object, const QString &name, bool required, b
     const QString path = textMember(object, name);
     if (path.isEmpty() && (mayBeEmpty || !object.contains(name)))
         return path;
-    const QStringList names = path.split(QLatin1Char('.'));
-    for (const QString &part : names)
-        if (part.isEmpty())
-            throw EntryProblem{
-                QStringLiteral("%1 ist kein Pfad aus Feldnamen mit „.“: %2").arg(quoted(name), quoted(path))};
+    checkPath(name, path);
     return path;
+}
+
+// A CSV column: its header text, or its 0-based number (a JSON number or a text of digits).
+QString column(const QJsonObject &object, const QString &name, bool required)
+{
+    const QJsonValue value = object.value(name);
+    if (value.isUndefined()) {
+        if (required)
+            throw EntryProblem{QStringLiteral("%1 fehlt").arg(quoted(name))};
+        return {};
+    }
+    if (value.isDouble()) {
+        const double number = value.toDouble();
+        if (number < 0 || number > 9999 || number != std::floor(number))
+            throw EntryProblem{QStringLiteral("%1 ist keine Spaltennummer ab 0").arg(quoted(name))};
+        return QString::number(int(number));
+    }
+    if (!value.isString() || value.toString().trimmed().isEmpty())
+        throw EntryProblem{
+            QStringLiteral("%1 muss ein Spaltenname oder eine Spaltennummer sein").arg(quoted(name))};
+    return value.toString().trimmed();
+}
+
+// `time`: one path (column) or a list of them.
+QStringList timePaths(const QJsonObject &object, QuoteFeed::Kind kind)
+{
+    const QString name = QStringLiteral("time");
+    const QJsonValue value = object.value(name);
+    if (value.isUndefined())
+        return {};
+    QJsonObject one;
+    QStringList paths;
+    const QJsonArray list = value.isArray() ? value.toArray() : QJsonArray{value};
+    if (list.isEmpty())
+        throw EntryProblem{QStringLiteral("%1 ist eine leere Liste").arg(quoted(name))};
+    for (const QJsonValue &path : list) {
+        one.insert(name, path);
+        paths << (kind == QuoteFeed::Kind::Csv ? column(one, name, true) : dotPath(one, name, true, false));
+    }
+    return paths;
+}
+
+// Replaces every {env:NAME} by that environment variable; an unset one is an error naming it, so that a
+// key kept out of the file is never sent as the placeholder.
+QString withEnvironment(const QString &text, const QString &member)
+{
+    static const QRegularExpression placeholder(QStringLiteral("\\{env:([^}]*)\\}"));
+    QString result;
+    qsizetype done = 0;
+    for (auto matches = placeholder.globalMatch(text); matches.hasNext();) {
+        const QRegularExpressionMatch match = matches.next();
+        const QString name = match.captured(1);
+        if (name.isEmpty() || !qEnvironmentVariableIsSet(name.toLocal8Bit().constData()))
+            throw EntryProblem{QStringLiteral("%1: die Umgebungsvariable %2 ist nicht gesetzt")
+                                   .arg(quoted(member), quoted(name))};
+        result += QStringView(text).mid(done, match.capturedStart() - done);
+        result += qEnvironmentVariable(name.toLocal8Bit().constData());
+        done = match.capturedEnd();
+    }
+    return result + text.mid(done);
+}
+
+QList<QPair<QByteArray, QByteArray>> headersOf(const QJsonObject &object)
+{
+    const QString member = QStringLiteral("headers");
+    const QJsonValue value = object.value(member);
+    if (value.isUndefined())
+        return {};
+    if (!value.isObject())
+        throw EntryProblem{QStringLiteral("%1 muss ein Objekt aus Kopfzeilen sein").arg(quoted(member))};
+    static const QRegularExpression token(QStringLiteral("^[!#$%&'*+.^_`|~0-9A-Za-z-]+$"));
+    QList<QPair<QByteArray, QByteArray>> headers;
+    const QJsonObject fields = value.toObject();
+    for (auto it = fields.begin(); it != fields.end(); ++it) {
+        if (!token.match(it.key()).hasMatch())
+            throw EntryProblem{
+                QStringLiteral("%1: %2 ist kein Name einer Kopfzeile").arg(quoted(member), quoted(it.key()))};
+        if (!it.value().isString())
+            throw EntryProblem{
+                QStringLiteral("%1: %2 muss ein Text sein").arg(quoted(member), quoted(it.key()))};
+        const QString text = withEnvironment(it.value().toString(), member);
+        // A line break would end the header and let the file (or a variable) write a request of its own.
+        for (const QChar c : text)
+            if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0))
+                throw EntryProblem{QStringLiteral("%1: %2 enthält einen Zeilenumbruch")
+                                       .arg(quoted(member), quoted(it.key()))};
+        headers.append({it.key().toLatin1(), text.toUtf8()});
+    }
+    return headers;
+}
+
+QHash<QString, QString> symbolsOf(const QJsonObject &object)
+{
+    const QString member = QStringLiteral("symbols");
+    const QJsonValue value = object.value(member);
+    if (value.isUndefined())
+        return {};
+    if (!value.isObject())
+        throw EntryProblem{
+            QStringLiteral("%1 muss ein Objekt von WKN oder ISIN zu Kennung sein").arg(quoted(member))};
+    QHash<QString, QString> symbols;
+    const QJsonObject map = value.toObject();
+    for (auto it = map.begin(); it != map.end(); ++it) {
+        if (!it.value().isString() || it.value().toString().trimmed().isEmpty())
+            throw EntryProblem{QStringLiteral("%1: %2 muss eine Kennung als Text haben")
+                                   .arg(quoted(member), quoted(it.key()))};
+        symbols.insert(FeedExtraction::keyOf(it.key()), it.value().toString().trimmed());
+    }
+    return symbols;
+}
+
+int wholeNumber(const QJsonObject &object, const QString &name, int least, int most, int fallback)
+{
+    const QJsonValue value = object.value(name);
+    if (value.isUndefined())
+        return fallback;
+    const double number = value.toDouble(-1);
+    if (!value.isDouble() || number != std::floor(number) || number < least || number > most)
+        throw EntryProblem{QStringLiteral("%1 muss eine ganze Zahl von %2 bis %3 sein")
+                               .arg(quoted(name))
+                               .arg(least)
+                               .arg(most)};
+    return int(number);
+}
+
+void readTimeFormat(const QJsonObject &object, QuoteFeed &feed)
+{
+    const QString format = textMember(object, QStringLiteral("timeFormat"));
+    if (format.isEmpty() && object.contains(QStringLiteral("timeFormat")))
+        throw EntryProblem{QStringLiteral("%1 ist leer").arg(quoted(QStringLiteral("timeFormat")))};
+    if (format.isEmpty() || format == QLatin1String("iso")) {
+        feed.timeFormat = QuoteFeed::TimeFormat::Iso;
+    } else if (format == QLatin1String("unix")) {
+        feed.timeFormat = QuoteFeed::TimeFormat::Unix;
+    } else if (format == QLatin1String("unixms")) {
+        feed.timeFormat = QuoteFeed::TimeFormat::UnixMs;
+    } else {
+        // A pattern reads at least an hour; one without any field would give every quote the same time.
+        static const QRegularExpression field(QStringLiteral("[Hh]"));
+        if (!field.match(format).hasMatch())
+            throw EntryProblem{QStringLiteral("%1 muss „iso“, „unix“, „unixms“ oder ein Muster mit Stunden "
+                                              "(„HH“) sein, nicht %2")
+                                   .arg(quoted(QStringLiteral("timeFormat")), quoted(format))};
+        feed.timeFormat = QuoteFeed::TimeFormat::Pattern;
+        feed.timePattern = format;
+    }
+    const QString zone = textMember(object, QStringLiteral("timeZone"));
+    if (object.contains(QStringLiteral("timeZone"))) {
+        feed.timeZone = QTimeZone(zone.toUtf8());
+        if (!feed.timeZone.isValid())
+            throw EntryProblem{QStringLiteral("%1: %2 ist keine bekannte Zeitzone")
+                                   .arg(quoted(QStringLiteral("timeZone")), quoted(zone))};
+    }
 }
 
 QString checkedUrl(const QString &text)
 {
-    const QUrl url(text, QUrl::StrictMode);
+    QString probe = text;
+    probe.replace(QLatin1String("{ids}"), QLatin1String("x"))
+        .replace(QLatin1String("{id}"), QLatin1String("x"));
+    if (text.contains(QLatin1String("{id}")) && text.contains(QLatin1String("{ids}")))
+        throw EntryProblem{QStringLiteral("%1 enthält „{id}“ und „{ids}“: nur eins von beiden")
+                               .arg(quoted(QStringLiteral("url")))};
+    const QUrl url(probe, QUrl::StrictMode);
     const QString scheme = url.scheme();
     if (!url.isValid() || url.host().isEmpty() ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
@@ -76,7 +254,7 @@ QString checkedUrl(const QString &text)
     return text;
 }
 
-QString checkedPattern(const QString &text)
+QString checkedPattern(const QString &text, bool idNeeded)
 {
     const QRegularExpression expression(text);
     if (!expression.isValid())
@@ -85,7 +263,7 @@ QString checkedPattern(const QString &text)
                                .arg(expression.patternErrorOffset() + 1)};
     const QStringList groups = expression.namedCaptureGroups();
     for (const char *group : {"id", "bid", "ask"})
-        if (!groups.contains(QLatin1String(group)))
+        if (!groups.contains(QLatin1String(group)) && (idNeeded || qstrcmp(group, "id") != 0))
             throw EntryProblem{QStringLiteral("in %1 fehlt die benannte Gruppe %2, etwa (?<%3>...)")
                                    .arg(quoted(QStringLiteral("pattern")), quoted(QLatin1String(group)),
                                         QLatin1String(group))};
@@ -101,20 +279,30 @@ QuoteFeed::Kind kindOf(const QJsonObject &object)
         return QuoteFeed::Kind::Json;
     if (kind == QLatin1String("pattern"))
         return QuoteFeed::Kind::Pattern;
-    throw EntryProblem{QStringLiteral("%1 muss „page“, „json“ oder „pattern“ sein, nicht %2")
+    if (kind == QLatin1String("csv"))
+        return QuoteFeed::Kind::Csv;
+    throw EntryProblem{QStringLiteral("%1 muss „page“, „json“, „pattern“ oder „csv“ sein, nicht %2")
                            .arg(quoted(QStringLiteral("kind")), quoted(kind))};
 }
 
 // The members each kind reads; any other is a slip of the pen that would otherwise go unnoticed.
 QSet<QString> membersOf(QuoteFeed::Kind kind)
 {
-    QSet<QString> members{QStringLiteral("kind"), QStringLiteral("url"), QStringLiteral("ca")};
-    if (kind == QuoteFeed::Kind::Json)
-        members += {QStringLiteral("items"), QStringLiteral("id"),   QStringLiteral("bid"),
-                    QStringLiteral("ask"),   QStringLiteral("time"), QStringLiteral("decimal"),
-                    QStringLiteral("match")};
+    QSet<QString> members{QStringLiteral("kind"),    QStringLiteral("url"),      QStringLiteral("ca"),
+                          QStringLiteral("headers"), QStringLiteral("parallel"), QStringLiteral("batch"),
+                          QStringLiteral("interval")};
+    if (kind == QuoteFeed::Kind::Page)
+        return members;
+    members += {QStringLiteral("decimal"), QStringLiteral("match"), QStringLiteral("symbols"),
+                QStringLiteral("timeFormat"), QStringLiteral("timeZone")};
     if (kind == QuoteFeed::Kind::Pattern)
-        members += {QStringLiteral("pattern"), QStringLiteral("decimal"), QStringLiteral("match")};
+        return members += QStringLiteral("pattern");
+    members += {QStringLiteral("id"), QStringLiteral("bid"), QStringLiteral("ask"), QStringLiteral("last"),
+                QStringLiteral("time")};
+    if (kind == QuoteFeed::Kind::Json)
+        members += QStringLiteral("items");
+    if (kind == QuoteFeed::Kind::Csv)
+        members += {QStringLiteral("separator"), QStringLiteral("skip")};
     return members;
 }
 
@@ -136,20 +324,59 @@ QuoteFeed readEntry(const QJsonValue &value, const QString &entry, const QString
     if (feed.kind == QuoteFeed::Kind::Page) {
         const QString url = textMember(object, QStringLiteral("url"));
         if (!url.isEmpty())
-            feed.url = checkedUrl(url);
+            feed.url = checkedUrl(withEnvironment(url, QStringLiteral("url")));
     } else {
-        feed.url = checkedUrl(requiredText(object, QStringLiteral("url")));
+        feed.url =
+            checkedUrl(withEnvironment(requiredText(object, QStringLiteral("url")), QStringLiteral("url")));
     }
+    if (feed.kind == QuoteFeed::Kind::Page && (feed.perComponent() || feed.batched()))
+        throw EntryProblem{
+            QStringLiteral("%1 „page“ liest eine Seite für alle Werte: kein „{id}“ oder „{ids}“ in %2")
+                .arg(quoted(QStringLiteral("kind")), quoted(QStringLiteral("url")))};
+    feed.headers = headersOf(object);
+    feed.parallel = wholeNumber(object, QStringLiteral("parallel"), 1, 64, feed.parallel);
+    feed.batch = wholeNumber(object, QStringLiteral("batch"), 1, 1000, feed.batch);
+    feed.interval = wholeNumber(object, QStringLiteral("interval"), 0, 86400, feed.interval);
+    if (object.contains(QStringLiteral("parallel")) && !feed.perComponent())
+        throw EntryProblem{QStringLiteral("%1 gilt nur mit „{id}“ in %2")
+                               .arg(quoted(QStringLiteral("parallel")), quoted(QStringLiteral("url")))};
+    if (object.contains(QStringLiteral("batch")) && !feed.batched())
+        throw EntryProblem{QStringLiteral("%1 gilt nur mit „{ids}“ in %2")
+                               .arg(quoted(QStringLiteral("batch")), quoted(QStringLiteral("url")))};
 
+    // A document of one component's request may hold just that quote, without its id.
+    const bool idNeeded = !feed.perComponent();
     if (feed.kind == QuoteFeed::Kind::Json) {
         feed.items = dotPath(object, QStringLiteral("items"), false, true);
         feed.id = dotPath(object, QStringLiteral("id"), false, false);
         feed.bid = dotPath(object, QStringLiteral("bid"), true, false);
         feed.ask = dotPath(object, QStringLiteral("ask"), true, false);
-        feed.time = dotPath(object, QStringLiteral("time"), false, false);
+        feed.last = dotPath(object, QStringLiteral("last"), false, false);
     }
+    if (feed.kind == QuoteFeed::Kind::Csv) {
+        feed.id = column(object, QStringLiteral("id"), idNeeded);
+        feed.bid = column(object, QStringLiteral("bid"), true);
+        feed.ask = column(object, QStringLiteral("ask"), true);
+        feed.last = column(object, QStringLiteral("last"), false);
+        const QString separator = textMember(object, QStringLiteral("separator"));
+        if (object.contains(QStringLiteral("separator"))) {
+            if (separator.size() != 1 || separator == QLatin1String("\"") ||
+                separator == QLatin1String("\n") || separator == QLatin1String("\r"))
+                throw EntryProblem{
+                    QStringLiteral("%1 muss ein Zeichen sein (nicht „\"“ oder ein Zeilenumbruch)")
+                        .arg(quoted(QStringLiteral("separator")))};
+            feed.separator = separator.front();
+        }
+        feed.skip = wholeNumber(object, QStringLiteral("skip"), 0, 1000, 0);
+    }
+    if (feed.kind == QuoteFeed::Kind::Json || feed.kind == QuoteFeed::Kind::Csv)
+        feed.time = timePaths(object, feed.kind);
     if (feed.kind == QuoteFeed::Kind::Pattern)
-        feed.pattern = checkedPattern(requiredText(object, QStringLiteral("pattern")));
+        feed.pattern = checkedPattern(requiredText(object, QStringLiteral("pattern")), idNeeded);
+    if (feed.kind != QuoteFeed::Kind::Page) {
+        readTimeFormat(object, feed);
+        feed.symbols = symbolsOf(object);
+    }
 
     if (object.contains(QStringLiteral("decimal"))) {
         const QString decimal = textMember(object, QStringLiteral("decimal"));
@@ -162,8 +389,10 @@ QuoteFeed readEntry(const QJsonValue &value, const QString &entry, const QString
         const QString match = textMember(object, QStringLiteral("match"));
         if (match == QLatin1String("isin"))
             feed.match = QuoteFeed::Match::Isin;
+        else if (match == QLatin1String("symbol"))
+            feed.match = QuoteFeed::Match::Symbol;
         else if (match != QLatin1String("wkn"))
-            throw EntryProblem{QStringLiteral("%1 muss „wkn“ oder „isin“ sein, nicht %2")
+            throw EntryProblem{QStringLiteral("%1 muss „wkn“, „isin“ oder „symbol“ sein, nicht %2")
                                    .arg(quoted(QStringLiteral("match")), quoted(match))};
     }
     if (object.contains(QStringLiteral("ca"))) {
@@ -239,6 +468,45 @@ Lookup parse(const QByteArray &text, const QString &path, const QString &indexNa
             std::nullopt,
             fileError(path, QStringLiteral("Eintrag %1: %2").arg(quoted(matching.front()), problem.text))};
     }
+}
+
+QString feedIdOf(const QuoteFeed &feed, const QString &wkn)
+{
+    if (!feed.symbols.isEmpty()) {
+        auto it = feed.symbols.constFind(FeedExtraction::keyOf(wkn));
+        if (it == feed.symbols.cend())
+            it = feed.symbols.constFind(FeedExtraction::isinOf(wkn));
+        if (it != feed.symbols.cend())
+            return *it;
+    }
+    return feed.match == QuoteFeed::Match::Isin ? FeedExtraction::isinOf(wkn) : wkn.trimmed();
+}
+
+QList<FeedRequest> requestsOf(const QuoteFeed &feed, const QStringList &ids)
+{
+    if (!feed.perComponent() && !feed.batched())
+        return {FeedRequest{QUrl(feed.url), {}}};
+    QStringList distinct;
+    QSet<QString> seen;
+    for (const QString &id : ids)
+        if (!id.isEmpty() && !seen.contains(FeedExtraction::keyOf(id))) {
+            seen.insert(FeedExtraction::keyOf(id));
+            distinct << id;
+        }
+    const QLatin1String placeholder = feed.perComponent() ? QLatin1String("{id}") : QLatin1String("{ids}");
+    const qsizetype step = feed.perComponent() ? 1 : feed.batch;
+    QList<FeedRequest> requests;
+    requests.reserve((distinct.size() + step - 1) / step);
+    for (qsizetype first = 0; first < distinct.size(); first += step) {
+        const QStringList part = distinct.mid(first, step);
+        QStringList encoded;
+        for (const QString &id : part)
+            encoded << QString::fromLatin1(QUrl::toPercentEncoding(id));
+        QString url = feed.url;
+        url.replace(placeholder, encoded.join(QLatin1Char(',')));
+        requests.append({QUrl(url), part});
+    }
+    return requests;
 }
 
 } // namespace FeedFile

@@ -302,7 +302,9 @@ QList<std::optional<Quote>> extractAll(const QByteArray &page, const QStringList
 {
     // Components that share a WKN share its search.
     QList<QByteArray> keys;
+    keys.reserve(wkns.size());
     QHash<QByteArray, qsizetype> keyIndex;
+    keyIndex.reserve(wkns.size()); // one pass over thousands of WKNs without growing the table
     QList<qsizetype> keyOfRow(wkns.size(), -1);
     for (qsizetype row = 0; row < wkns.size(); ++row) {
         const auto key = searchKey(wkns[row]);

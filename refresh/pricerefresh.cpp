@@ -4,11 +4,13 @@
 #include "core/errors.h"
 #include "core/indextable.h"
 #include "core/numbertext.h"
-#include "quotes/feedextraction.h"
 #include "norvata/norvatatable.h"
+#include "quotes/feedextraction.h"
 #include "quotes/quotepage.h"
 
 #include <QTextStream>
+#include <QFileInfo>
+#include <algorithm>
 
 namespace {
 
@@ -90,6 +92,13 @@ struct RowQuote
     double bid = 0;
     double ask = 0;
     QDateTime time;
+    bool timeUnreadable = false;
+};
+
+// A refresh through a feed entry that failed, with the short reason its status text gives.
+struct FeedFailure
+{
+    QString reason;
 };
 
 QStringList wknsOf(const IndexTable &cells)
@@ -118,34 +127,31 @@ QList<std::optional<RowQuote>> pageQuotes(const FeedPage &page, const IndexTable
     return rows;
 }
 
-// A JSON or pattern feed: each row looks its WKN (or the ISIN made of it) up among the feed's quotes; a
-// quote without a time of its own is as old as the document.
-QList<std::optional<RowQuote>> feedQuotes(const QuoteFeed &feed, const FeedPage &page,
-                                          const IndexTable &cells)
+// A feed entry's quotes: each row looks its feed id up; a quote without a time of its own is as old as
+// its document (its time was set when the document was read).
+QList<std::optional<RowQuote>> rowsOf(const FeedExtraction::FeedQuotes &quotes, const QStringList &ids)
 {
-    const FeedExtraction::FeedQuotes quotes = feed.kind == QuoteFeed::Kind::Json
-                                                  ? FeedExtraction::readJson(page.body, feed)
-                                                  : FeedExtraction::readPattern(page.body, feed);
     QList<std::optional<RowQuote>> rows;
-    rows.reserve(cells.rows());
-    for (int row = 1; row < cells.rows(); ++row) {
-        const QString wkn = cells.cell(IndexTable::WKN, row);
-        const QString key =
-            feed.match == QuoteFeed::Match::Isin ? FeedExtraction::isinOf(wkn) : FeedExtraction::keyOf(wkn);
+    rows.reserve(ids.size());
+    for (const QString &id : ids) {
+        const QString key = FeedExtraction::keyOf(id);
         const auto it = key.isEmpty() ? quotes.cend() : quotes.constFind(key);
         if (it == quotes.cend())
             rows.append(std::nullopt);
         else
-            rows.append(RowQuote{it->bid, it->ask, it->time.isValid() ? it->time : page.arrival});
+            rows.append(RowQuote{it->bid, it->ask, it->time, it->timeUnreadable});
     }
     return rows;
 }
 
 } // namespace
 
-FeedPage RefreshWindow::fetchFeed(const QuoteFeed &feed)
+QList<FeedPage> RefreshWindow::fetchFeed(const QuoteFeed &, const QList<FeedRequest> &requests)
 {
-    throw ZalventoError(QStringLiteral("Kein Abruf für %1").arg(feed.url));
+    QList<FeedPage> pages(requests.size());
+    for (FeedPage &page : pages)
+        page.failure = QStringLiteral("kein Abruf möglich");
+    return pages;
 }
 
 PriceRefresh::PriceRefresh(RefreshWindow &window, NorvataTable &table, QChar decimalSeparator)
@@ -176,6 +182,10 @@ bool PriceRefresh::run()
         ~RunningFlag() { flag = false; }
     } running(m_running);
     m_feedError.clear();
+    m_partialFailure.clear();
+    m_failed = false;
+    bool done = false;
+    const QString failed = QStringLiteral("Fehler beim Kursaktualisieren");
     m_window.beginRefresh();
     try {
         if (m_window.norvataSourceSelected())
@@ -185,11 +195,25 @@ bool PriceRefresh::run()
         if (m_table.isOpen())
             m_table.close();
         m_window.calculate();
-        m_window.setStatusText(QStringLiteral("Kurse aktualisiert"));
+        m_failed = !m_partialFailure.isEmpty();
+        done = !m_failed;
+        m_window.setStatusText(m_failed ? failed + QStringLiteral(": ") + m_partialFailure
+                                        : QStringLiteral("Kurse aktualisiert"));
+    } catch (const FeedFailure &failure) {
+        if (m_table.isOpen())
+            m_table.close();
+        m_failed = true;
+        m_window.setStatusText(QStringLiteral("%1: %2: %3").arg(failed, m_feedState.entry, failure.reason));
     } catch (...) {
         if (m_table.isOpen())
             m_table.close();
-        m_window.setStatusText(QStringLiteral("Fehler beim Kursaktualisieren"));
+        m_window.setStatusText(failed);
+    }
+    if (!done) {
+        // Quotes that stay while the source does not answer turn stale meanwhile.
+        const QuoteAges ages = m_window.quoteAges();
+        if (!ages.isEmpty())
+            m_window.setQuoteAges(rejudged(ages, m_window.now(), m_window.kursalterMinutes()));
     }
     m_window.endRefresh();
     // After the cursor is restored: the box waits for the user.
@@ -238,12 +262,84 @@ void PriceRefresh::norvataSource()
 
 std::optional<QuoteFeed> PriceRefresh::currentFeed()
 {
-    FeedFile::Lookup lookup = FeedFile::find(m_window.feedFilePath(), m_window.indexName());
+    const QString path = m_window.feedFilePath();
+    const QFileInfo file(path);
+    const QString indexName = m_window.indexName();
+    if (!file.exists())
+        return std::nullopt;
+    // A refresh every few seconds reads the file again only when it changed.
+    if (m_feedFile.path != path || m_feedFile.indexName != indexName ||
+        m_feedFile.modified != file.lastModified() || m_feedFile.size != file.size())
+        m_feedFile = {path, indexName, file.lastModified(), file.size(), FeedFile::find(path, indexName)};
+    const FeedFile::Lookup &lookup = m_feedFile.lookup;
     if (!lookup.ok()) {
         m_feedError = lookup.error;
         throw ZalventoError(lookup.error);
     }
-    return std::move(lookup.feed);
+    if (lookup.feed && (m_feedState.entry != lookup.feed->entry || m_feedState.url != lookup.feed->url))
+        m_feedState = {lookup.feed->entry, lookup.feed->url, {}, {}, {}};
+    return lookup.feed;
+}
+
+qint64 PriceRefresh::retryAfterMs() const
+{
+    if (!m_feedState.notBefore.isValid())
+        return 0;
+    return std::max<qint64>(0, m_window.now().msecsTo(m_feedState.notBefore));
+}
+
+FeedExtraction::FeedQuotes PriceRefresh::feedQuotes(const QuoteFeed &feed, const QStringList &ids)
+{
+    const QDateTime now = m_window.now();
+    if (m_feedState.notBefore.isValid() && now < m_feedState.notBefore)
+        throw FeedFailure{QStringLiteral("nächster Abruf erst um %1 (Retry-After)")
+                              .arg(m_feedState.notBefore.toString(QStringLiteral("HH:mm:ss")))};
+    if (feed.interval > 0 && m_feedState.fetched.isValid() && m_feedState.fetched.secsTo(now) < feed.interval)
+        return m_feedState.quotes;
+
+    const QList<FeedRequest> requests = FeedFile::requestsOf(feed, ids);
+    const QList<FeedPage> pages = m_window.fetchFeed(feed, requests);
+    FeedExtraction::FeedQuotes quotes;
+    quotes.reserve(ids.size());
+    QString firstFailure;
+    qsizetype failures = 0;
+    int retryAfter = -1;
+    for (qsizetype i = 0; i < requests.size(); ++i) {
+        const FeedPage &page =
+            i < pages.size() ? pages[i] : FeedPage{{}, {}, QStringLiteral("keine Antwort"), -1};
+        QString failure = page.failure;
+        if (failure.isEmpty()) {
+            try {
+                // A quote without a time of its own is as old as its document.
+                const QString requestId = feed.perComponent() ? requests[i].ids.value(0) : QString();
+                FeedExtraction::read(quotes, page.body, feed, requestId, page.arrival);
+            } catch (const FeedError &error) {
+                failure = error.text();
+            }
+        }
+        retryAfter = std::max(retryAfter, page.retryAfterSeconds);
+        if (!failure.isEmpty()) {
+            if (firstFailure.isEmpty())
+                firstFailure = failure;
+            ++failures;
+        }
+    }
+    if (retryAfter > 0)
+        m_feedState.notBefore = now.addSecs(retryAfter);
+    if (failures > 0 && requests.size() > 1) {
+        const QString reason = QStringLiteral("%1 von %2 Abrufen fehlgeschlagen (%3)")
+                                   .arg(failures)
+                                   .arg(requests.size())
+                                   .arg(firstFailure);
+        if (failures == requests.size())
+            throw FeedFailure{reason};
+        m_partialFailure = m_feedState.entry + QStringLiteral(": ") + reason;
+    } else if (failures > 0) {
+        throw FeedFailure{firstFailure};
+    }
+    m_feedState.fetched = now;
+    m_feedState.quotes = quotes;
+    return quotes;
 }
 
 void PriceRefresh::webSource()
@@ -252,25 +348,55 @@ void PriceRefresh::webSource()
     const bool transfer = m_window.transferEnabled();
     if (transfer)
         m_table.open(m_window.dataFolder(), intradayTable, QString());
-    FeedPage page;
-    if (feed && !feed->url.isEmpty()) {
-        page = m_window.fetchFeed(*feed);
-    } else {
-        page.body = m_window.fetchQuotePage();
-        page.arrival = m_window.now();
-    }
-    addQuoteColumns();
     IndexTable &cells = m_window.table();
-    const QList<std::optional<RowQuote>> quotes = !feed || feed->kind == QuoteFeed::Kind::Page
-                                                      ? pageQuotes(page, cells, m_decimalSeparator)
-                                                      : feedQuotes(*feed, page, cells);
+    QList<std::optional<RowQuote>> quotes;
+    if (feed && feed->kind != QuoteFeed::Kind::Page) {
+        QStringList ids;
+        ids.reserve(cells.rows());
+        for (int row = 1; row < cells.rows(); ++row)
+            ids << FeedFile::feedIdOf(*feed, cells.cell(IndexTable::WKN, row));
+        quotes = rowsOf(feedQuotes(*feed, ids), ids);
+        addQuoteColumns();
+    } else {
+        FeedPage page;
+        if (feed && !feed->url.isEmpty()) {
+            const QList<FeedPage> pages = m_window.fetchFeed(*feed, FeedFile::requestsOf(*feed, {}));
+            page = pages.value(0, FeedPage{{}, {}, QStringLiteral("keine Antwort"), -1});
+            if (!page.failure.isEmpty())
+                throw FeedFailure{page.failure};
+        } else {
+            page.body = m_window.fetchQuotePage();
+            page.arrival = m_window.now();
+        }
+        addQuoteColumns();
+        quotes = pageQuotes(page, cells, m_decimalSeparator);
+        // Through a feed entry, quotes that are no numbers are no quotes.
+        if (feed)
+            for (std::optional<RowQuote> &quote : quotes)
+                if (quote && !quote->time.isValid())
+                    quote.reset();
+    }
+    if (feed && cells.rows() > 1 &&
+        std::none_of(quotes.cbegin(), quotes.cend(), [](const auto &quote) { return quote.has_value(); }))
+        throw FeedFailure{QStringLiteral("keine Kurse in der Antwort")};
+
     // A row's age is that of the quotes written into its cells; a row left as it was has none.
     QList<QDateTime> times(qMax(0, cells.rows() - 1));
+    QList<bool> unreadable(times.size());
     QList<IntradayRecord> transfers; // posted together after the last row
     for (int row = 1; row < cells.rows(); ++row) {
         const std::optional<RowQuote> &quote = quotes[row - 1];
-        if (!quote)
+        if (!quote) {
+            // Through a feed, a component without a quote still takes part in the calculation: at its
+            // last quotes, or at its Kurswert when it never had any.
+            if (feed) {
+                const QString price = cells.cell(IndexTable::Kurswert, row).trimmed();
+                for (const int column : {int(IndexTable::BID), int(IndexTable::ASK)})
+                    if (cells.cell(column, row).trimmed().isEmpty())
+                        cells.setCell(column, row, price);
+            }
             continue;
+        }
         double bid = quote->bid;
         double ask = quote->ask;
         // A failure within a row skips the rest of that row only.
@@ -286,6 +412,7 @@ void PriceRefresh::webSource()
             m_window.writeHighlightedCell(IndexTable::BID, row, bidText,
                                           highlightFor(cells.cell(IndexTable::BID, row), bidText));
             times[row - 1] = quote->time;
+            unreadable[row - 1] = quote->timeUnreadable;
 
             if (transfer) {
                 const auto id = NumberText::tryParseInteger(cells.cell(IndexTable::NV, row));
@@ -297,17 +424,20 @@ void PriceRefresh::webSource()
         }
     }
     transferPrices(transfers);
-    setQuoteAges(times);
+    setQuoteAges(times, unreadable);
 }
 
-void PriceRefresh::setQuoteAges(const QList<QDateTime> &times)
+void PriceRefresh::setQuoteAges(const QList<QDateTime> &times, const QList<bool> &unreadable)
 {
     const QDateTime now = m_window.now();
     const int kursalter = m_window.kursalterMinutes();
     QuoteAges ages;
     ages.reserve(times.size());
-    for (const QDateTime &time : times)
-        ages.append(quoteAgeOf(time, now, kursalter));
+    for (qsizetype i = 0; i < times.size(); ++i) {
+        QuoteAge age = quoteAgeOf(times[i], now, kursalter);
+        age.timeUnreadable = unreadable.value(i);
+        ages.append(age);
+    }
     m_window.setQuoteAges(ages);
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/clock.h"
 #include "norvata/intradaytransfer.h"
+#include "quotes/feedextraction.h"
 #include "quotes/quoteage.h"
 #include "quotes/quotefeed.h"
 
@@ -50,12 +51,13 @@ public:
     virtual QString indexName() const { return {}; }
     // The feed file; a test points it at a folder of its own.
     virtual QString feedFilePath() const { return FeedFile::defaultPath(); }
-    // The fetch of a feed's document at feed.url (https or http, trusting feed.ca besides the system's
-    // authorities): sets "Loading", fetches, sets "Received <n> bytes". Returns the body and the time it
-    // arrived; throws ZalventoError with the reason when the fetch fails (a status of 400 or more
-    // included). A refresh through a feed calls this instead of fetchQuotePage().
-    // The default refuses: a window without a feed fetch cannot read feeds.
-    virtual FeedPage fetchFeed(const QuoteFeed &feed);
+    // The fetch of a feed's documents, one per request (https or http, with the feed's headers, at most
+    // feed.parallel at once, trusting feed.ca besides the system's authorities): sets "Loading",
+    // fetches, sets "Received <n> bytes". Returns one page per request in their order, each with its
+    // body and arrival or its failure's reason (a status of 400 or more included) and Retry-After. A
+    // refresh through a feed calls this instead of fetchQuotePage(). The default fails every request: a
+    // window without a feed fetch cannot read feeds.
+    virtual QList<FeedPage> fetchFeed(const QuoteFeed &feed, const QList<FeedRequest> &requests);
     // Shows in a message box why the feed file cannot be used (the text names the file, the entry and
     // the problem): once per refresh, after its failure status text and endRefresh().
     virtual void showFeedError(const QString &text) { Q_UNUSED(text) }
@@ -66,6 +68,8 @@ public:
     // source pass that ends normally, with staleness judged by kursalterMinutes() at now(). A row
     // whose cells got no new quotes has an invalid time ("kein Kurs") and is stale.
     virtual void setQuoteAges(const QuoteAges &) {}
+    // The quote ages last set: a refresh that fails judges them again at its end.
+    virtual QuoteAges quoteAges() const { return {}; }
 
     virtual void calculate() = 0;
     // The time quotes arrive at; the window gives its one clock.
@@ -75,7 +79,11 @@ public:
 // The price refresh ("Kurswerte aktualisieren"): fills columns 2 "Kurswert", 7 "BID" and 8 "ASK" of every
 // component from Norvata's newest intraday prices or from the quote page, optionally hands web prices on to
 // "Intraday.db", then runs the calculation. Its status texts: "Kurse aktualisiert" or
-// "Fehler beim Kursaktualisieren".
+// "Fehler beim Kursaktualisieren", through a feed entry with ": <entry>: <reason>" after it.
+//
+// Through a feed entry a component without a quote never stops the calculation: it keeps its BID and
+// ASK, or gets its Kurswert as both when it has none, and counts as "kein Kurs". The built-in page
+// without a feed file keeps the rules of the web source as they are.
 class PriceRefresh
 {
 public:
@@ -85,6 +93,11 @@ public:
     // while the web source waits for its page) returns at once and reports false.
     bool run();
     bool running() const { return m_running; }
+    // Whether the last refresh through a feed entry failed (also in part: some of its requests), and how
+    // many milliseconds from now the feed asked not to be asked again (Retry-After); 0 when it did not.
+    // The built-in page and Norvata never count as failed here: the automatic mode keeps its pause.
+    bool lastFailed() const { return m_failed; }
+    qint64 retryAfterMs() const;
 
     // The order of two texts by character code, a text that begins the other being the smaller.
     static Highlight highlightFor(const QString &current, const QString &next);
@@ -95,8 +108,11 @@ private:
     // The feed of the current index; nothing for the built-in page. Throws when the feed file cannot be
     // used, keeping the reason for the message box.
     std::optional<QuoteFeed> currentFeed();
+    // The quotes of every row through a feed entry of kind json, pattern or csv: fetched, or those of
+    // the last document while "interval" has not passed.
+    FeedExtraction::FeedQuotes feedQuotes(const QuoteFeed &feed, const QStringList &ids);
     // Hands the window the age of every row's quote (invalid: none) as of now.
-    void setQuoteAges(const QList<QDateTime> &times);
+    void setQuoteAges(const QList<QDateTime> &times, const QList<bool> &unreadable = {});
     void addQuoteColumns();
     void transferPrices(const QList<IntradayRecord> &records);
 
@@ -105,5 +121,25 @@ private:
     QChar m_decimalSeparator;
     IntradayTransfer m_transfer{m_table};
     bool m_running = false;
+    bool m_failed = false;
     QString m_feedError;
+    QString m_partialFailure; // a feed's requests that failed while others answered
+
+    // The feed file as last read: read again only when it changed.
+    struct FeedFileCache
+    {
+        QString path, indexName;
+        QDateTime modified;
+        qint64 size = -1;
+        FeedFile::Lookup lookup;
+    } m_feedFile;
+
+    // What the entry last fetched, for "interval" and Retry-After.
+    struct FeedState
+    {
+        QString entry, url;
+        QDateTime fetched;
+        QDateTime notBefore;
+        FeedExtraction::FeedQuotes quotes; // every quote with its time (the arrival when none given)
+    } m_feedState;
 };

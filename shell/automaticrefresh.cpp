@@ -1,5 +1,8 @@
 #include "shell/automaticrefresh.h"
 
+#include <algorithm>
+#include <climits>
+
 AutomaticRefresh::AutomaticRefresh(RefreshTimer &timer, std::function<void()> refresh, int pause)
     : m_timer(timer), m_refresh(std::move(refresh)), m_pause(pause)
 {
@@ -42,6 +45,7 @@ void AutomaticRefresh::switchOff()
 void AutomaticRefresh::timeout()
 {
     m_timer.stop();
+    RefreshOutcome ended;
     if (m_ticksRunning == 0) {
         ++m_ticksRunning;
         struct TickEnd
@@ -50,15 +54,25 @@ void AutomaticRefresh::timeout()
             ~TickEnd() { --running; }
         } tickEnd{m_ticksRunning};
         m_refresh();
+        if (outcome)
+            ended = outcome();
     }
-    endTick();
+    endTick(ended);
 }
 
-void AutomaticRefresh::endTick()
+void AutomaticRefresh::endTick(const RefreshOutcome &outcome)
 {
+    // A source that does not answer is asked less and less often: 2, 4, 8 ... pauses, at most
+    // longestPause, and never before the time it asked for itself.
+    m_failures = outcome.failed ? std::min(m_failures + 1, 30) : 0;
+    qint64 pause = m_pause;
+    for (int i = 0; i < m_failures && pause < longestPause; ++i)
+        pause *= 2;
+    pause = std::max<qint64>(std::min<qint64>(pause, std::max(longestPause, m_pause)),
+                             std::min<qint64>(outcome.retryAfterMs, INT_MAX));
     // The next refresh starts a whole pause after this one ended; the interval is kept for a later
     // switch-on when the mode was switched off meanwhile.
-    m_interval = m_on ? m_pause : firstInterval;
+    m_interval = m_on ? int(pause) : firstInterval;
     if (m_on)
         m_timer.start(m_interval);
 }

@@ -16,8 +16,17 @@ public:
     virtual bool isActive() const = 0;
 };
 
+// How a tick's refresh ended: failed (in whole or in part), and the least wait its source asked for
+// before it is asked again (Retry-After), in milliseconds.
+struct RefreshOutcome
+{
+    bool failed = false;
+    qint64 retryAfterMs = 0;
+};
+
 // The automatic mode: refreshes the prices again and again, `pause` milliseconds from the end of one
-// refresh to the start of the next, while it is switched on.
+// refresh to the start of the next, while it is switched on. Consecutive failed refreshes double the
+// pause each time, up to longestPause; a successful one ends that. A wait a source asked for is kept.
 //
 // States: Off; Waiting (on, the timer counts); Refreshing with the mode on or off (a tick's refresh runs;
 // the mode may be switched meanwhile, because the refresh handles window events while it waits).
@@ -29,6 +38,7 @@ class AutomaticRefresh
 public:
     enum class State { Off, Waiting, RefreshingOn, RefreshingOff };
     static constexpr int firstInterval = 100;
+    static constexpr int longestPause = 5 * 60 * 1000;
 
     // Whether the command line asks for the automatic mode: its first argument is exactly "/A".
     static bool requestedBy(const QStringList &arguments);
@@ -49,13 +59,16 @@ public:
 
     // Called after every change of the mode, with the new mode (the window swaps its light bulbs).
     std::function<void(bool on)> modeChanged;
+    // Asked after each tick's refresh how it ended; without it every refresh counts as successful.
+    std::function<RefreshOutcome()> outcome;
 
 private:
-    void endTick();
+    void endTick(const RefreshOutcome &outcome);
 
     RefreshTimer &m_timer;
     std::function<void()> m_refresh;
     int m_pause;
+    int m_failures = 0; // consecutive failed refreshes
     int m_interval = firstInterval;
     bool m_on = false;
     int m_ticksRunning = 0;

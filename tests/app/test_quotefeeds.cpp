@@ -117,6 +117,46 @@ private slots:
         server.waitForFinished();
     }
 
+    // A first refresh through per-symbol requests with an API key, three of four components unknown to
+    // the service: the calculation runs with them at their Kurswert and the value is published.
+    void firstRefreshWithComponentsMissing()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty())
+            QSKIP("python3 is missing");
+        ProgramFolder folder;
+        folder.write(QStringLiteral("Dax.txt"), twoComponents +
+                                                    "adidas\r\nA1EWWW\r\n145,3\r\n2\r\n\r\n0\r\n0\r\n"
+                                                    "Airbus\r\n938914\r\n190,58\r\n5\r\n\r\n0\r\n0\r\n");
+        folder.writeInfo();
+        folder.writeSettings({});
+        QProcess server;
+        server.start(QStringLiteral("python3"),
+                     {QStringLiteral(ZALVENTO_SOURCE_DIR "/tools/demoquoteserver/demoquoteserver.py"),
+                      "--port", "0", "--data", folder.path(QString()), "--quiet", "--exit-after", "60",
+                      "--api-key", "k1"});
+        QVERIFY(server.waitForReadyRead(10000));
+        qputenv("ZALVENTO_TEST_KEY", "k1");
+        writeFeedFile(
+            "{\"Dax\": {\"kind\": \"json\", \"url\": \"http://127.0.0.1:" + server.readLine().trimmed() +
+            "/quote?symbol={id}\", \"headers\": {\"X-Api-Key\": \"{env:ZALVENTO_TEST_KEY}\"}, "
+            "\"bid\": \"/Global Quote/03. bid\", \"ask\": \"/Global Quote/04. ask\", \"match\": \"symbol\", "
+            "\"symbols\": {\"840400\": \"NIX1\", \"A1EWWW\": \"NIX2\", \"938914\": \"NIX3\"}}}");
+
+        MainWindow form(folder.options());
+        form.refreshPrices();
+        QCOMPARE(form.statusText(), QStringLiteral("Kurse aktualisiert"));
+        const double bid = form.indexTable.cell(IndexTable::BID, 2).replace(',', '.').toDouble();
+        QVERIFY2(bid > 0 && bid != 50.18, "BASF from the service");
+        for (const int row : {1, 3, 4})
+            QCOMPARE(form.indexTable.cell(IndexTable::BID, row) + form.indexTable.cell(IndexTable::ASK, row),
+                     form.indexTable.cell(IndexTable::Kurswert, row).repeated(2));
+        QVERIFY(QLocale(QLocale::German).toDouble(form.valueLabel->text()) > 0);
+        QVERIFY(folder.read(QStringLiteral("DAX_k.xml")).contains(form.valueLabel->text().toUtf8()));
+        QCOMPARE(form.quoteAgePanel->text(), QStringLiteral("3 von 4 Kursen veraltet"));
+        server.terminate();
+        server.waitForFinished();
+    }
+
     void kursalterSetting_data()
     {
         QTest::addColumn<QString>("setting");

@@ -35,6 +35,8 @@ QByteArray answer(const QByteArray &request)
         {"/circle", respond("302 Found", "Location: /circle\r\n", {})},
         {"/short", "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 100\r\n\r\nonly ten b"},
         {"/silent", {}},
+        {"/busy", respond("429 Too Many Requests", "Retry-After: 20\r\n", {})},
+        {"/endless", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + QByteArray(3 << 20, 'x')},
     };
     return answers.value(target.mid(target.lastIndexOf('/')), respond("404 Not Found", {}, "no such feed"));
 }
@@ -180,26 +182,28 @@ private slots:
         QTest::newRow("https, own authority") << int(Trusted) << local << "/feed"
                                               << "ca.pem" << feed << "";
         QTest::newRow("https, untrusted") << int(Trusted) << local << "/feed"
-                                          << "" << QByteArray() << "Zertifikat abgelehnt";
+                                          << "" << QByteArray() << "Zertifikat nicht vertrauenswürdig";
         QTest::newRow("https, wrong host name") << int(OtherHost) << local << "/feed"
-                                                << "ca.pem" << QByteArray() << "host name did not match";
+                                                << "ca.pem" << QByteArray() << "Zertifikat gilt nicht";
         QTest::newRow("https, expired") << int(Expired) << local << "/feed"
-                                        << "ca.pem" << QByteArray() << "expired";
+                                        << "ca.pem" << QByteArray() << "Zertifikat abgelaufen";
         QTest::newRow("ca file without certificate")
             << int(Trusted) << local << "/feed"
             << "trusted.key" << QByteArray() << "enthält kein Zertifikat";
         QTest::newRow("redirect") << int(Trusted) << local << "/moved"
                                   << "ca.pem" << feed << "";
         QTest::newRow("redirect in a circle") << int(Plain) << local << "/circle"
-                                              << "" << QByteArray() << "redirect";
+                                              << "" << QByteArray() << "Umleitungen";
         QTest::newRow("gzip") << int(Plain) << local << "/gzip"
                               << "" << QByteArray("quotes, gzipped") << "";
         QTest::newRow("404") << int(Plain) << local << "/nothing"
-                             << "" << QByteArray() << "404 Not Found";
+                             << "" << QByteArray() << "HTTP 404 Not Found";
         QTest::newRow("cut short") << int(Plain) << local << "/short"
-                                   << "" << QByteArray() << "closed";
+                                   << "" << QByteArray() << "vorzeitig geschlossen";
+        QTest::newRow("larger than MaxSize, no length") << int(Plain) << local << "/endless"
+                                                        << "" << QByteArray() << "größer als 1 MiB";
         QTest::newRow("silent server") << int(Plain) << local << "/silent"
-                                       << "" << QByteArray() << "timed out";
+                                       << "" << QByteArray() << "keine Antwort in 1 s";
         QTest::newRow("http proxy") << int(Plain) << "kurse.test"
                                     << "/feed"
                                     << "" << feed << "";
@@ -219,6 +223,7 @@ private slots:
 
         FeedFetcher fetcher;
         fetcher.IdleTimeout = server == Plain ? 500 : 5000; // a handshake on a loaded machine
+        fetcher.MaxSize = 1 << 20;
         QStringList statuses;
         fetcher.OnStatus = [&statuses](const QString &text) { statuses.append(text); };
         const QUrl url(QStringLiteral("%1://%2:%3%4")
@@ -239,6 +244,46 @@ private slots:
         }
         QCOMPARE(m_proxy->forwarded > forwarded, host == u"kurse.test");
         QVERIFY(!fetcher.busy());
+    }
+
+    // Many requests: never more than `parallel` connections at once, each with the headers, and the
+    // Retry-After of a 429 in its reply.
+    void manyRequests()
+    {
+        QTcpServer server;
+        int open = 0, most = 0, withKey = 0;
+        connect(&server, &QTcpServer::pendingConnectionAvailable, &server, [&] {
+            while (QTcpSocket *socket = server.nextPendingConnection()) {
+                most = std::max(most, ++open);
+                connect(socket, &QTcpSocket::readyRead, socket, [&withKey, socket] {
+                    const QByteArray request = socket->peek(65536);
+                    if (!request.contains("\r\n\r\n"))
+                        return;
+                    socket->readAll();
+                    withKey += request.contains("\r\nX-Api-Key: geheim\r\n");
+                    socket->write(answer(request));
+                    socket->disconnectFromHost();
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, [&open, socket] {
+                    --open;
+                    socket->deleteLater();
+                });
+            }
+        });
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        QList<QUrl> urls;
+        for (int i = 0; i < 12; ++i)
+            urls << QUrl(QStringLiteral("http://127.0.0.1:%1/%2")
+                             .arg(server.serverPort())
+                             .arg(i == 5 ? "busy" : "feed"));
+        FeedFetcher fetcher;
+        const QList<FeedReply> replies = fetcher.fetchAll(urls, {{"X-Api-Key", "geheim"}}, QString(), 3);
+        QCOMPARE(replies.size(), 12);
+        QCOMPARE(replies[5].failure, QStringLiteral("HTTP 429 Too Many Requests"));
+        QCOMPARE(replies[5].retryAfterSeconds, 20);
+        QCOMPARE(replies[11].body, feed);
+        QCOMPARE(withKey, 12);
+        QVERIFY2(most <= 3, qPrintable(QString::number(most)));
     }
 
     // Closing the window, and the application's quit (which ends every event loop), end a fetch that waits

@@ -1,5 +1,7 @@
 #include "core/windows1252.h"
 #include "net/feedfetcher.h"
+#include "quotes/feedextraction.h"
+#include "quotes/quotefeed.h"
 #include "quotes/quotepage.h"
 
 #include <QDir>
@@ -67,6 +69,7 @@ private slots:
     void failuresOnRequest();
     void jsonFeed_data();
     void jsonFeed();
+    void germanList();
 
 private:
     static quint16 startServer(QProcess &server, const QString &dataFolder, const QStringList &options = {});
@@ -86,7 +89,8 @@ private:
     };
 };
 
-quint16 TestDemoQuoteServer::startServer(QProcess &server, const QString &dataFolder, const QStringList &options)
+quint16 TestDemoQuoteServer::startServer(QProcess &server, const QString &dataFolder,
+                                         const QStringList &options)
 {
     server.setProgram(QStandardPaths::findExecutable(QStringLiteral("python3")));
     server.setArguments({QStringLiteral(ZALVENTO_SOURCE_DIR "/tools/demoquoteserver/demoquoteserver.py"),
@@ -94,8 +98,8 @@ quint16 TestDemoQuoteServer::startServer(QProcess &server, const QString &dataFo
                          QStringLiteral("--seed"), QStringLiteral("7"), QStringLiteral("--tick"),
                          QStringLiteral("0"), QStringLiteral("--slow-seconds"), QStringLiteral("0.5"),
                          QStringLiteral("--hang-seconds"), QStringLiteral("5"),
-                         QStringLiteral("--exit-after"), QStringLiteral("100"), QStringLiteral("--stale-every"),
-                         QStringLiteral("3"), QStringLiteral("--quiet")});
+                         QStringLiteral("--exit-after"), QStringLiteral("100"),
+                         QStringLiteral("--stale-every"), QStringLiteral("3"), QStringLiteral("--quiet")});
     server.setArguments(server.arguments() + options);
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     server.start();
@@ -309,21 +313,49 @@ void TestDemoQuoteServer::jsonFeed()
 
     FeedFetcher fetcher;
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-    const QByteArray feed =
-        fetcher.fetch(QUrl(QStringLiteral("%1://127.0.0.1:%2/feed/dax.json").arg(https ? "https" : "http").arg(port)),
-                      https ? ca : QString());
+    const QByteArray feed = fetcher.fetch(
+        QUrl(QStringLiteral("%1://127.0.0.1:%2/feed/dax.json").arg(https ? "https" : "http").arg(port)),
+        https ? ca : QString());
     const QJsonArray quotes = QJsonDocument::fromJson(feed).object().value("quotes").toArray();
     QCOMPARE(quotes.size(), 5);
-    const QStringList isins = {"DE000A1EWWW0", "DE0008404005", "DE0008430026", "DE000PENNY13", "DE000NOPRC13"};
+    const QStringList isins = {"DE000A1EWWW0", "DE0008404005", "DE0008430026", "DE000PENNY13",
+                               "DE000NOPRC13"};
     for (qsizetype i = 0; i < quotes.size(); ++i) {
         const QJsonObject quote = quotes.at(i).toObject();
         QCOMPARE(quote.value("wkn").toString(), m_dax.at(i).wkn);
         QCOMPARE(quote.value("isin").toString(), isins.at(i));
-        QVERIFY(quote.value("bid").toDouble() > 0 && quote.value("bid").toDouble() < quote.value("ask").toDouble());
+        QVERIFY(quote.value("bid").toDouble() > 0 &&
+                quote.value("bid").toDouble() < quote.value("ask").toDouble());
         const QDateTime time = QDateTime::fromString(quote.value("time").toString(), Qt::ISODate);
-        QVERIFY(time.isValid() && quote.value("time").toString().contains(QRegularExpression("[+-]\\d\\d:\\d\\d$")));
+        QVERIFY(time.isValid() &&
+                quote.value("time").toString().contains(QRegularExpression("[+-]\\d\\d:\\d\\d$")));
         const qint64 age = time.secsTo(before);
-        QVERIFY2(i == 2 ? age > 29 * 60 && age < 31 * 60 : age < 60, qPrintable(quote.value("time").toString()));
+        QVERIFY2(i == 2 ? age > 29 * 60 && age < 31 * 60 : age < 60,
+                 qPrintable(quote.value("time").toString()));
+    }
+}
+
+// The CSV list read by the README's entry gives every component; the stale one is half an hour old.
+void TestDemoQuoteServer::germanList()
+{
+    const Response response = fetch("/feed/dax.csv");
+    QCOMPARE(response.status, 200);
+    const FeedFile::Lookup lookup = FeedFile::parse(
+        R"({"Dax": {"kind": "csv", "url": "http://127.0.0.1/feed/dax.csv", "skip": 1, "decimal": ",", )"
+        R"("id": "WKN", "bid": "Geld", "ask": "Brief", "time": ["Datum", "Zeit"], )"
+        R"("timeFormat": "dd.MM.yyyy HH:mm:ss", "timeZone": "Europe/Berlin"}})",
+        QStringLiteral("README"), QStringLiteral("Dax"));
+    QVERIFY2(lookup.feed, qPrintable(lookup.error));
+    FeedExtraction::FeedQuotes quotes;
+    FeedExtraction::readCsv(quotes, response.body, *lookup.feed);
+    QCOMPARE(quotes.size(), 5);
+    const QDateTime now = QDateTime::currentDateTime();
+    for (qsizetype i = 0; i < 5; ++i) {
+        const FeedExtraction::FeedQuote quote = quotes.value(m_dax.at(i).wkn);
+        QVERIFY(quote.bid > 0 && quote.bid < quote.ask);
+        const qint64 age = quote.time.secsTo(now);
+        QVERIFY2(i == 2 ? age > 29 * 60 && age < 31 * 60 : age < 60,
+                 qPrintable(quote.time.toString(Qt::ISODate)));
     }
 }
 

@@ -100,11 +100,22 @@ struct Window : RefreshWindow
 
     QString indexName() const override { return index; }
     QString feedFilePath() const override { return feedFile; }
-    FeedPage fetchFeed(const QuoteFeed &feed) override
+    QStringList requestedIds; // the first id of every request, in order
+    QStringList failingIds;   // their requests answer 404
+    QString failure;          // every request fails with this, when set
+    int retryAfter = -1;
+    QList<FeedPage> fetchFeed(const QuoteFeed &feed, const QList<FeedRequest> &requests) override
     {
         events << QStringLiteral("Loading");
         fetchedFeeds << feed;
-        return {feedBody, clock};
+        QList<FeedPage> pages;
+        for (const FeedRequest &request : requests) {
+            requestedIds << request.ids.value(0);
+            const QString failed =
+                failingIds.contains(request.ids.value(0)) ? QStringLiteral("HTTP 404 Not Found") : failure;
+            pages.append({failed.isEmpty() ? feedBody : QByteArray(), clock, failed, retryAfter});
+        }
+        return pages;
     }
     void showFeedError(const QString &text) override
     {
@@ -112,6 +123,7 @@ struct Window : RefreshWindow
         boxAfterEnd = events.last() == QStringLiteral("end");
     }
     void setQuoteAges(const QuoteAges &quoteAges) override { ages = quoteAges; }
+    QuoteAges quoteAges() const override { return ages; }
     int kursalterMinutes() const override { return kursalter; }
 
     // "hh:mm:ss" of each row's quote time ("-" for none), "*" when stale.
@@ -208,6 +220,7 @@ private slots:
     void feedRefresh_data();
     void feedRefresh();
     void feedFileError();
+    void feedRequests();
     void norvataAges();
 
     void secondClickWhileRunning_data();
@@ -939,19 +952,20 @@ void TestPriceRefresh::feedRefresh_data()
         R"({"quotes": [{"wkn": "846900", "isin": "DE0008469008", "bid": 47.35, "ask": "47.40", )"
         R"("time": "2024-03-01T10:00:00"}, {"wkn": "716460", "isin": "DE0007164600", )"
         R"("bid": "5.5", "ask": 5.6}, {"wkn": "519000", "bid": "-", "ask": 1}]})";
+    // A component without a quote keeps its BID and ASK, or takes its Kurswert; one side serves for both.
     QTest::newRow("json by WKN") << json << quotes << done
-                                 << QStringList{"47,375 47,35 47,4", "5,55 5,5 5,6", "9 9,1 9,2", "8  "}
-                                 << QStringList{"10:00:00*", "10:15:30", "-*", "-*"};
+                                 << QStringList{"47,375 47,35 47,4", "5,55 5,5 5,6", "1 1 1", "8 8 8"}
+                                 << QStringList{"10:00:00*", "10:15:30", "10:15:30", "-*"};
     QTest::newRow("json by ISIN") << QByteArray(json).replace(R"("wkn", "bid")",
                                                               R"("isin", "match": "isin", "bid")")
                                   << quotes << done
-                                  << QStringList{"47,375 47,35 47,4", "5,55 5,5 5,6", "9 9,1 9,2", "8  "}
+                                  << QStringList{"47,375 47,35 47,4", "5,55 5,5 5,6", "9 9,1 9,2", "8 8 8"}
                                   << QStringList{"10:00:00*", "10:15:30", "-*", "-*"};
     QTest::newRow("pattern with ','")
         << QByteArray(R"({"Dax": {"kind": "pattern", "url": "http://127.0.0.1/", "decimal": ",", )"
                       R"x("pattern": "(?<id>\\d+): (?<bid>\\S+) (?<ask>\\S+)"}})x")
         << QByteArray("846900: 47,35 47,40\n519000: 9,1 9,3\n") << done
-        << QStringList{"47,375 47,35 47,4", "5 5 5", "9,3 9,1 9,3", "8  "}
+        << QStringList{"47,375 47,35 47,4", "5 5 5", "9,3 9,1 9,3", "8 8 8"}
         << QStringList{"10:15:30", "-*", "10:15:30", "-*"};
     // Quotes that are no numbers take the price rule as before, but give no quote.
     QTest::newRow("no feed file: the built-in page")
@@ -964,8 +978,11 @@ void TestPriceRefresh::feedRefresh_data()
         << QStringList{"47 47 47", "5,55 5,5 5,6", "9 9,1 9,2", "5,55 5,5 5,6"}
         << QStringList{"-*", "10:15:30", "-*", "10:15:30"}; // the WKN 0 finds the first zero of the page
     QTest::newRow("feed document not JSON")
-        << json << QByteArray("<html>") << failed << QStringList{"47 47 47", "5 5 5", "9 9,1 9,2", "8  "}
-        << QStringList{};
+        << json << QByteArray("<html>") << failed + ": dax: kein JSON"
+        << QStringList{"47 47 47", "5 5 5", "9 9,1 9,2", "8  "} << QStringList{};
+    QTest::newRow("no quote at all") << json << QByteArray(R"({"quotes": [{"wkn": "846900", "bid": 0}]})")
+                                     << failed + ": dax: keine Kurse in der Antwort"
+                                     << QStringList{"47 47 47", "5 5 5", "9 9,1 9,2", "8  "} << QStringList{};
 }
 
 void TestPriceRefresh::feedRefresh()
@@ -1015,6 +1032,50 @@ void TestPriceRefresh::feedFileError()
                  error.contains(QStringLiteral("„bid“")),
              qPrintable(error));
     QCOMPARE(window.rowTexts(1), (QStringList{"47", "47", "47"}));
+}
+
+// One request per component, "interval" and Retry-After over refreshes of one PriceRefresh.
+void TestPriceRefresh::feedRequests()
+{
+    Window window;
+    window.norvata = false;
+    window.folder = folder();
+    window.feedFile =
+        writeFeedFile(R"({"Dax": {"kind": "json", "url": "http://127.0.0.1/q/{id}", "bid": "b", )"
+                      R"("ask": "a", "symbols": {"716460": "SAP.DE"}, "interval": 60}})");
+    window.feedBody = R"({"b": 2, "a": 3})";
+    window.failingIds = QStringList{"519000"};
+    window.setRows(
+        {{"846900", "47", "", "", "", ""}, {"716460", "5", "", "", "", ""}, {"519000", "9", "", "", "", ""}});
+    NorvataTable table;
+    PriceRefresh refresh(window, table, QLatin1Char(','));
+    const auto statusAfter = [&](int seconds) {
+        window.clock = window.clock.addSecs(seconds);
+        refresh.run();
+        return window.events.at(window.events.size() - 2);
+    };
+    QCOMPARE(statusAfter(0), failed + ": Dax: 1 von 3 Abrufen fehlgeschlagen (HTTP 404 Not Found)");
+    QCOMPARE(window.requestedIds, (QStringList{"846900", "SAP.DE", "519000"}));
+    QCOMPARE(window.calculations, 1);
+    QVERIFY(refresh.lastFailed());
+    QCOMPARE(window.rowTexts(2), (QStringList{"2,5", "2", "3"}));
+    QCOMPARE(window.rowTexts(3), (QStringList{"9", "9", "9"}));
+
+    QCOMPARE(statusAfter(59), done); // the last document's quotes, no request
+    QCOMPARE(window.fetchedFeeds.size(), 1);
+
+    // A 429 with Retry-After: nothing is asked before then, and the quotes turn stale meanwhile.
+    window.failure = QStringLiteral("HTTP 429 Too Many Requests");
+    window.retryAfter = 20;
+    QCOMPARE(statusAfter(20 * 60),
+             failed + ": Dax: 3 von 3 Abrufen fehlgeschlagen (HTTP 429 Too Many Requests)");
+    QCOMPARE(refresh.retryAfterMs(), 20000);
+    QCOMPARE(window.ageTexts(), (QStringList{"10:15:30*", "10:15:30*", "-*"}));
+    QVERIFY(statusAfter(19).endsWith(QStringLiteral("(Retry-After)")));
+    QCOMPARE(window.fetchedFeeds.size(), 2);
+    window.failure.clear();
+    QCOMPARE(statusAfter(1), failed + ": Dax: 1 von 3 Abrufen fehlgeschlagen (HTTP 404 Not Found)");
+    QCOMPARE(window.fetchedFeeds.size(), 3);
 }
 
 void TestPriceRefresh::norvataAges()

@@ -120,6 +120,39 @@ private slots:
             QVERIFY(during == State::RefreshingOn || during == State::RefreshingOff);
     }
 
+    // Outcomes of the ticks' refreshes, "ok", "fail" or either with ":<Retry-After ms>", and the wait
+    // after each.
+    void backoff_data()
+    {
+        QTest::addColumn<QStringList>("outcomes");
+        QTest::addColumn<QList<int>>("waits");
+        QTest::newRow("failures double the pause, a success ends that")
+            << QStringList{"fail", "fail", "fail", "ok", "fail"}
+            << QList<int>{10000, 20000, 40000, 5000, 10000};
+        QTest::newRow("at most five minutes")
+            << QStringList(8, QStringLiteral("fail"))
+            << QList<int>{10000, 20000, 40000, 80000, 160000, 300000, 300000, 300000};
+        QTest::newRow("Retry-After longer than the wait")
+            << QStringList{"fail:20000", "fail:1000", "ok:7000"} << QList<int>{20000, 20000, 7000};
+    }
+
+    void backoff()
+    {
+        QFETCH(QStringList, outcomes);
+        QFETCH(QList<int>, waits);
+        FakeTimer timer;
+        AutomaticRefresh automatic(timer, [] {});
+        qsizetype tick = 0;
+        automatic.outcome = [&] {
+            const QStringList parts = outcomes[tick++].split(QLatin1Char(':'));
+            return RefreshOutcome{parts[0] == QLatin1String("fail"), parts.value(1).toLongLong()};
+        };
+        automatic.switchOn();
+        for (qsizetype i = 0; i < outcomes.size(); ++i)
+            automatic.timeout();
+        QCOMPARE(timer.starts.mid(1), waits);
+    }
+
     // The real binding: a precise single-shot timer.
     void preciseTimer()
     {

@@ -28,6 +28,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.parse
 import zlib
 
 # Path on the quote server -> (index name as the program knows it, title on the page).
@@ -39,6 +40,11 @@ INDEX_PAGES = {
 }
 # Path of each index's JSON feed -> path of its page: the same prices.
 FEEDS = {f"/feed/{name.lower()}.json": path for path, (name, _) in INDEX_PAGES.items()}
+# Path of each index's CSV list (German numbers, date and time in columns of their own) -> its page.
+CSV_FEEDS = {f"/feed/{name.lower()}.csv": path for path, (name, _) in INDEX_PAGES.items()}
+# One component's quote by WKN, ISIN or ticker, with the API key in a request header:
+# /quote?symbol=SAP.DE with "X-Api-Key: <--api-key>". Answered over kept-alive HTTP/1.1 connections.
+QUOTE_PATH = "/quote"
 FAILURES = ("404", "reset", "slow", "close")
 MAX_REQUEST_BYTES = 16 * 1024
 REQUEST_TIMEOUT = 10.0
@@ -123,11 +129,19 @@ def isin_of(wkn):
     return body + str((10 - total % 10) % 10)
 
 
+def ticker_of(name, wkn):
+    """A made-up ticker in the style of the big quote services: the name's first letters and ".DE"."""
+    letters = "".join(ch for ch in name.upper() if "A" <= ch <= "Z")
+    return (letters[:4] or wkn.upper()) + ".DE"
+
+
 class Component:
-    __slots__ = ("name", "wkn", "start", "mid", "bid", "ask", "previous_mid", "changed", "stale", "old_quote")
+    __slots__ = ("name", "wkn", "ticker", "start", "mid", "bid", "ask", "previous_mid", "changed", "stale",
+                 "old_quote")
 
     def __init__(self, name, wkn, start, stale=False):
         self.name, self.wkn, self.start = name, wkn, start
+        self.ticker = ticker_of(name, wkn)
         self.mid = self.previous_mid = start
         self.bid = self.ask = 0.0
         self.changed = ""
@@ -164,6 +178,11 @@ class Market:
         self.started = time.monotonic()
         self.steps = 0
         self.lock = threading.Lock()
+        self.by_symbol = {}
+        for components in indices.values():
+            for c in components:
+                for key in (c.wkn, isin_of(c.wkn), c.ticker):
+                    self.by_symbol.setdefault(key.upper(), c)
 
     def _step(self):
         for components in self.indices.values():
@@ -176,6 +195,27 @@ class Market:
                     c.mid = max(c.mid, 0.01)
                     c.quote()
         self.steps += 1
+
+    def advance(self):
+        """Moves the prices on to now (per --tick); with --tick 0 only page and list requests move them."""
+        with self.lock:
+            if self.tick_seconds > 0:
+                due = int((time.monotonic() - self.started) / self.tick_seconds)
+                if due - self.steps > self.MAX_CATCH_UP:
+                    self.steps = due - self.MAX_CATCH_UP
+                while self.steps < due:
+                    self._step()
+
+    def component(self, symbol):
+        """(component, bid text, ask text) of a WKN, ISIN or ticker of any index, or None."""
+        c = self.by_symbol.get(symbol.strip().upper())
+        if c is None:
+            return None
+        self.advance()
+        with self.lock:
+            digits = c.decimals()
+            bid, ask = c.old_quote if c.stale else (c.bid, c.ask)
+            return c, f"{bid:.{digits}f}", f"{ask:.{digits}f}"
 
     def snapshot(self, path):
         """[(name, wkn, bid text, ask text, change text)] of the page's components, advanced to now."""
@@ -261,6 +301,52 @@ def json_feed(rows, now, stale_minutes):
     return json.dumps({"quotes": quotes}, ensure_ascii=False, indent=1).encode("utf-8")
 
 
+def german_number(text):
+    """A price text "1932.83" as German lists write it: "1.932,83"."""
+    whole, _, fraction = text.partition(".")
+    groups = []
+    while len(whole) > 3:
+        groups.insert(0, whole[-3:])
+        whole = whole[:-3]
+    groups.insert(0, whole)
+    return ".".join(groups) + ("," + fraction if fraction else "")
+
+
+def berlin_now():
+    try:
+        from zoneinfo import ZoneInfo
+        return datetime.datetime.now(ZoneInfo("Europe/Berlin"))
+    except Exception:  # no time zone data: local time
+        return datetime.datetime.now()
+
+
+def csv_feed(title, rows, stale_minutes):
+    """A German quote list: a title line, then "WKN;Name;Geld;Brief;Datum;Zeit" with Berlin's date and
+    time in columns of their own; names in quotes, numbers with grouped digits and decimal commas."""
+    now = berlin_now()
+    old = now - datetime.timedelta(minutes=stale_minutes)
+    lines = [f"Kursliste {title} (Demo, keine Marktdaten)", "WKN;Name;Geld;Brief;Datum;Zeit"]
+    for name, wkn, bid, ask, _, stale in rows:
+        when = old if stale else now
+        quoted = '"' + name.replace('"', '""') + '"'
+        lines.append(f"{wkn};{quoted};{german_number(bid)};{german_number(ask)};"
+                     f"{when:%d.%m.%Y};{when:%H:%M:%S}")
+    return ("\r\n".join(lines) + "\r\n").encode("utf-8")
+
+
+def quote_document(symbol, found, stale_minutes):
+    """One component's quote in the style of the per-symbol services: {"Global Quote": {...}} with
+    member names that hold dots and blanks, prices as texts and the time in epoch milliseconds; an
+    unknown symbol gets an empty quote, as such services answer."""
+    if found is None:
+        return json.dumps({"Global Quote": {}}).encode("utf-8")
+    c, bid, ask = found
+    ms = int(time.time() * 1000) - (int(stale_minutes * 60000) if c.stale else 0)
+    return json.dumps({"Global Quote": {"01. symbol": symbol, "02. name": c.name, "03. bid": bid,
+                                        "04. ask": ask, "05. price": f"{(float(bid) + float(ask)) / 2:.4f}",
+                                        "06. timestamp": ms}}, ensure_ascii=False).encode("utf-8")
+
+
 def home_page():
     links = "".join(f"<li><a href=\"{p}\">{t}</a></li>" for p, (_, t) in INDEX_PAGES.items())
     return ("<!DOCTYPE html>\r\n<html><head><title>Demo-Kursserver</title></head><body>\r\n"
@@ -295,15 +381,27 @@ def read_request(sock):
     return data
 
 
-def response_head(status, reason, length, content_type="text/html; charset=windows-1252", extra=()):
+_date = [0, ""]  # the second and its Date text, made once a second
+
+
+def http_date():
+    now = int(time.time())
+    if _date[0] != now:
+        _date[1] = datetime.datetime.fromtimestamp(now, datetime.timezone.utc).strftime("%a, %d %b %Y %H:%M:%S GMT")
+        _date[0] = now
+    return _date[1]
+
+
+def response_head(status, reason, length, content_type="text/html; charset=windows-1252", extra=(),
+                  keep_alive=False):
     lines = [
-        f"HTTP/1.0 {status} {reason}",
-        "Date: " + datetime.datetime.now(datetime.timezone.utc).strftime("%a, %d %b %Y %H:%M:%S GMT"),
+        f"HTTP/{'1.1' if keep_alive else '1.0'} {status} {reason}",
+        "Date: " + http_date(),
         "Server: demoquoteserver (demo feed, not market data)",
         f"Content-Type: {content_type}",
         f"Content-Length: {length}",
         "Cache-Control: no-cache",
-        "Connection: close",
+        "Connection: " + ("keep-alive" if keep_alive else "close"),
         *extra,
     ]
     return ("\r\n".join(lines) + "\r\n\r\n").encode("ascii")
@@ -322,9 +420,28 @@ class Handler(socketserver.BaseRequestHandler):
             except (OSError, ssl.SSLError) as error:
                 server.note(f"TLS handshake failed: {error}")
                 return
-        raw = read_request(sock)
-        if raw is None:
-            return
+        self.pending = b""
+        # Per-symbol quotes keep an HTTP/1.1 connection for the next request; everything else answers
+        # once and closes, as HTTP/1.0 does.
+        while self.answer(sock):
+            pass
+
+    def next_request(self, sock):
+        """The next request's head from the connection (kept-alive ones may have sent more)."""
+        if b"\r\n\r\n" not in self.pending:
+            more = read_request(sock)
+            if more is None:
+                return None
+            self.pending += more
+        head, separator, rest = self.pending.partition(b"\r\n\r\n")
+        self.pending = rest
+        return head + separator
+
+    def answer(self, sock):
+        server = self.server
+        raw = self.next_request(sock)
+        if not raw:
+            return False
         text = raw.decode("latin-1")
         request_line = text.split("\n", 1)[0].strip()
         parts = request_line.split()
@@ -336,6 +453,8 @@ class Handler(socketserver.BaseRequestHandler):
         if target.startswith("http://"):
             target = "/" + target[7:].split("/", 1)[-1] if "/" in target[7:] else "/"
         path = target.split("?", 1)[0].split("#", 1)[0]
+        if path == QUOTE_PATH:
+            return self.answer_quote(method, target, text, request_line)
 
         # "/404", "/reset", "/slow", "/close" and "/hang", alone or before a page path, fail on request;
         # without a page path they stand for the Dax page.
@@ -344,7 +463,7 @@ class Handler(socketserver.BaseRequestHandler):
         if match:
             failure = match.group(1)
             path = match.group(2) or "/L-S-DAX-R.84.0.html"
-        elif (path in INDEX_PAGES or path in FEEDS) and server.fail_rate > 0:
+        elif (path in INDEX_PAGES or path in FEEDS or path in CSV_FEEDS) and server.fail_rate > 0:
             with server.fail_lock:
                 if server.fail_random.random() < server.fail_rate:
                     failure = server.fail_random.choice(FAILURES)
@@ -364,6 +483,10 @@ class Handler(socketserver.BaseRequestHandler):
         content_type = "text/html; charset=windows-1252"
         if path in INDEX_PAGES:
             body = index_page(INDEX_PAGES[path][1], server.market.snapshot(path), datetime.datetime.now())
+        elif path in CSV_FEEDS:
+            body = csv_feed(INDEX_PAGES[CSV_FEEDS[path]][1], server.market.quotes(CSV_FEEDS[path]),
+                            server.stale_minutes)
+            content_type = "text/csv; charset=utf-8"
         elif path in FEEDS:
             body = json_feed(server.market.quotes(FEEDS[path]), datetime.datetime.now().astimezone(),
                              server.stale_minutes)
@@ -389,6 +512,35 @@ class Handler(socketserver.BaseRequestHandler):
             return
         server.note(f"{request_line} -> 200, {len(payload)} bytes")
         self.send_all(payload)
+
+    def answer_quote(self, method, target, head, request_line):
+        """/quote?symbol=...: one component's quote, for the key in X-Api-Key only; True to keep the
+        connection (HTTP/1.1 without "Connection: close"). Kept lean: a refresh asks it thousands of
+        times."""
+        server = self.server
+        lowered = head.lower()
+        keep = request_line.endswith("HTTP/1.1") and "\r\nconnection: close" not in lowered
+        at = lowered.find("\r\nx-api-key:")
+        key = head[at + 13:head.find("\r\n", at + 13)].strip() if at >= 0 else None
+        query = urllib.parse.parse_qs(target.partition("?")[2])
+        symbol = query.get("symbol", [""])[0]
+        if key != server.api_key:
+            status, reason = 401, "Unauthorized"
+            body = json.dumps({"error": "X-Api-Key fehlt oder ist falsch"}).encode("utf-8")
+        elif server.per_minute and not server.admit():
+            status, reason = 429, "Too Many Requests"
+            body = json.dumps({"error": "zu viele Abrufe"}).encode("utf-8")
+        else:
+            status, reason = 200, "OK"
+            body = quote_document(symbol, server.market.component(symbol), server.stale_minutes)
+        extra = (f"Retry-After: {server.retry_after}",) if status == 429 else ()
+        payload = response_head(status, reason, len(body), "application/json; charset=utf-8", extra, keep)
+        if method != "HEAD":
+            payload += body
+        if not server.quiet:
+            server.note(f"{request_line} -> {status}")
+        self.send_all(payload)
+        return keep and status != 401
 
     def send_all(self, data):
         try:
@@ -444,6 +596,21 @@ class DemoServer(socketserver.ThreadingTCPServer):
         self.quiet = options.quiet
         self.cookie_counter = 0
         self.stopping = threading.Event()
+        self.api_key = options.api_key
+        self.per_minute = options.per_minute
+        self.retry_after = options.retry_after
+        self.admitted = []  # the monotonic times of the last minute's admitted per-symbol requests
+        self.admit_lock = threading.Lock()
+
+    def admit(self):
+        """Whether one more per-symbol request fits within --per-minute of the last 60 seconds."""
+        with self.admit_lock:
+            now = time.monotonic()
+            self.admitted = [t for t in self.admitted if now - t < 60.0]
+            if len(self.admitted) >= self.per_minute:
+                return False
+            self.admitted.append(now)
+            return True
 
     def get_request(self):
         sock, address = super().get_request()
@@ -529,6 +696,12 @@ def main(argv=None):
     parser.add_argument("--ca-file", default="",
                         help="with --https: write the authority's certificate (PEM) here, for the feed "
                              "file's \"ca\"")
+    parser.add_argument("--api-key", default="demo",
+                        help="the key /quote wants in the request header X-Api-Key (default demo)")
+    parser.add_argument("--per-minute", type=int, default=0,
+                        help="/quote answers 429 beyond this many requests a minute; 0 for no limit (default 0)")
+    parser.add_argument("--retry-after", type=int, default=20,
+                        help="the Retry-After seconds of such a 429 (default 20)")
     parser.add_argument("--quiet", action="store_true", help="no log line per request on standard error")
     options = parser.parse_args(argv)
     if not 0 <= options.port <= 65535:
