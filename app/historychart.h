@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/editablechart.h"
+#include "core/dayhistory.h"
 #include "core/indexpublication.h"
 
 #include <QDateTime>
@@ -36,6 +37,10 @@ public:
     void clearAll();
     // A point of `series` at the time `when`; the axes follow the data unless the user fixed them.
     void addPoint(HistorySeries series, const QDateTime &when, double value);
+    // Replaces every series by the points of `rows`, in one go: a day read back holds thousands.
+    void loadRows(const QList<DayHistoryRow> &rows);
+    // The points as moments, in time order: the points of the series at one time make one row.
+    QList<DayHistoryRow> rows() const;
 
     int pointCount(HistorySeries series) const;
     // x: milliseconds since the epoch, y: the value.

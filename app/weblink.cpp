@@ -2,6 +2,7 @@
 
 #include "app/historychart.h"
 #include "app/livelink.h"
+#include "core/dayhistory.h"
 #include "core/indextable.h"
 #include "core/numbertext.h"
 #include "net/weblinkserver.h"
@@ -48,6 +49,7 @@ bool WebLink::start(quint16 port)
     content.dashboard = [this] {
         return dashboardPage().replace("@TOPIC@", m_item->topic().toHtmlEscaped().toUtf8());
     };
+    content.history = [this] { return historyFile(); };
     m_server = new WebLinkServer(std::move(content), this);
     if (!m_server->listen(port)) {
         stop();
@@ -66,7 +68,8 @@ void WebLink::itemSet(bool poked)
 {
     if (!poked)
         m_calculated = QDateTime::currentDateTime();
-    if (!m_server)
+    // A refresh costs no JSON while nobody follows the events; a request builds its own.
+    if (!m_server || m_server->eventStreamCount() == 0)
         return;
     // The item is set in the middle of a calculation; its weights and history point follow. The events
     // go out when it has ended, one per setting of the item.
@@ -124,6 +127,15 @@ WebLinkSnapshot WebLink::snapshot(bool withHistory) const
         snapshot.history.append({QDateTime::fromMSecsSinceEpoch(qint64(point.x())), point.y()});
     }
     return snapshot;
+}
+
+QByteArray WebLink::historyFile() const
+{
+    QFile file(m_historyFile ? m_historyFile() : QString());
+    // No point yet today: the file is not there, the day is empty.
+    if (file.fileName().isEmpty() || !file.open(QIODevice::ReadOnly))
+        return QByteArray(DayHistory::header) + '\n';
+    return file.readAll();
 }
 
 QByteArray WebLink::dashboardPage()

@@ -125,6 +125,10 @@ void WindowElements::buildMenu(QMenuBar *bar)
     distributionPrintAction = chartsMenu->addAction(QStringLiteral("Verteilung - Drucken"));
     historyPropertiesAction = chartsMenu->addAction(QStringLiteral("Index-Verlauf - Eigenschaften"));
     historyPrintAction = chartsMenu->addAction(QStringLiteral("Index-Verlauf - Drucken"));
+    chartsMenu->addSeparator();
+    distributionSaveAction = chartsMenu->addAction(QStringLiteral("Verteilung - Diagramm speichern …"));
+    historySaveAction = chartsMenu->addAction(QStringLiteral("Index-Verlauf - Diagramm speichern …"));
+    historyExportAction = chartsMenu->addAction(QStringLiteral("Verlauf exportieren …"));
 
     updateMenu = bar->addMenu(QStringLiteral("&Update"));
     updateIndexFilesAction = updateMenu->addAction(QStringLiteral("&Index-Dateien"));

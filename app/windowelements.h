@@ -50,6 +50,9 @@ public:
     QAction *distributionPrintAction = nullptr;
     QAction *historyPropertiesAction = nullptr;
     QAction *historyPrintAction = nullptr;
+    QAction *distributionSaveAction = nullptr;
+    QAction *historySaveAction = nullptr;
+    QAction *historyExportAction = nullptr;
     QMenu *updateMenu = nullptr;
     QAction *updateIndexFilesAction = nullptr;
     QAction *quitAction = nullptr;

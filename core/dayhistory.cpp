@@ -177,6 +177,13 @@ DayHistoryRead DayHistory::start(const QString &folder, const QString &indexName
     return read;
 }
 
+void DayHistory::stop()
+{
+    flush();
+    m_file.close();
+    m_folder.clear();
+}
+
 bool DayHistory::followDay()
 {
     if (m_folder.isEmpty())

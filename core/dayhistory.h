@@ -62,6 +62,10 @@ public:
     // skipped with one warning. Files of other days are left alone.
     DayHistoryRead start(const QString &folder, const QString &indexName);
 
+    // Ends the history: the moment begun is written, and points that follow are kept nowhere until the
+    // next start().
+    void stop();
+
     // True, once, when the clock has moved into another day than the history's: the points so far stay in
     // the earlier day's file, and the history goes on in the new day's, from nothing.
     bool followDay();

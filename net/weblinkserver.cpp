@@ -196,6 +196,10 @@ void WebLinkServer::readFrom(QTcpSocket *socket)
             answer(socket, 200, "text/html; charset=utf-8", m_content.dashboard(), withBody,
                    request.keepAlive());
             break;
+        case WebResource::History:
+            answer(socket, 200, "text/csv; charset=utf-8",
+                   m_content.history ? m_content.history() : QByteArray(), withBody, request.keepAlive());
+            break;
         case WebResource::Events:
             openEventStream(socket, withBody);
             return;

@@ -33,6 +33,7 @@ public:
         std::function<QByteArray()> item;      // the item text, UTF-8
         std::function<QByteArray()> json;      // the JSON view
         std::function<QByteArray()> dashboard; // the dashboard page, UTF-8 HTML
+        std::function<QByteArray()> history;   // the day's history file, CSV
     };
 
     static constexpr int maxConnections = 64;

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build
-  qt6-base-dev qt6-charts-dev libqt6opengl6-dev
+  qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev libbenchmark-dev pxlib-dev
   dbus libglib2.0-bin xvfb xauth x11-utils imagemagick python3 curl openssl nginx-light fonts-liberation2
   # Tools the tests run: busctl and systemd-analyze (systemd), man for the user unit's check (man-db),

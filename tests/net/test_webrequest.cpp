@@ -105,6 +105,8 @@ private slots:
         QTest::newRow("item, query") << get("/DAX?x=/y") << 200 << int(WebResource::Item);
         QTest::newRow("item, encoded") << get("/%64ax") << 200 << int(WebResource::Item);
         QTest::newRow("events") << get("/Dax/events") << 200 << int(WebResource::Events);
+        QTest::newRow("history") << get("/dax/history.csv") << 200 << int(WebResource::History);
+        QTest::newRow("history of another index") << get("/MDAX/history.csv") << 404 << 0;
         QTest::newRow("below the item") << get("/DAX/Kurs") << 404 << 0;
         QTest::newRow("a file") << get("/../../etc/passwd") << 404 << 0;
         QTest::newRow("JSON suffix upper case") << get("/DAX.JSON") << 404 << 0;
