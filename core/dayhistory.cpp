@@ -28,7 +28,7 @@ int digits(QByteArrayView text, qsizetype from, int count)
 }
 
 // Reading back a day means thousands of times of the same day. A local date-time costs a time zone
-// look-up; the hour's start is looked up once and the minutes and seconds added to it.
+// look-up; the hour's start and its offset from UTC are looked up once, and each time is made from them.
 class TimeReader
 {
 public:
@@ -53,14 +53,17 @@ public:
             m_date = date;
             m_hour = hour;
             m_hourStart = start.toMSecsSinceEpoch();
+            m_offset = start.offsetFromUtc();
         }
-        return QDateTime::fromMSecsSinceEpoch(m_hourStart + (minute * 60 + second) * 1000LL);
+        return QDateTime::fromMSecsSinceEpoch(m_hourStart + (minute * 60 + second) * 1000LL, Qt::OffsetFromUTC,
+                                              m_offset);
     }
 
 private:
     QDate m_date;
     int m_hour = -1;
     qint64 m_hourStart = 0;
+    int m_offset = 0;
 };
 
 std::optional<DayHistoryRow> parseLineWith(QByteArrayView line, TimeReader &times)
@@ -121,6 +124,7 @@ std::optional<DayHistoryRow> DayHistory::parseLine(QByteArrayView line)
 DayHistoryRead DayHistory::parse(QByteArrayView contents)
 {
     DayHistoryRead read;
+    read.rows.reserve(contents.size() / 32);
     TimeReader times;
     qsizetype position = 0;
     bool first = true;
