@@ -94,7 +94,19 @@ void HistoryChart::addPoint(HistorySeries series, const QDateTime &when, double 
     data.maximumX = std::max(data.maximumX, x);
     data.minimumY = std::min(data.minimumY, value);
     data.maximumY = std::max(data.maximumY, value);
-    if (m_series[int(series)]->isVisible())
+    if (!m_series[int(series)]->isVisible())
+        return;
+    // Laying out the axes is most of a point's cost; on a page that is not shown it waits for the page.
+    if (isVisible())
+        updateRanges();
+    else
+        m_rangesPending = true;
+}
+
+void HistoryChart::showEvent(QShowEvent *event)
+{
+    EditableChart::showEvent(event);
+    if (std::exchange(m_rangesPending, false))
         updateRanges();
 }
 

@@ -64,6 +64,9 @@ public:
     QLineSeries *series(int seriesIndex) const { return m_series[seriesIndex]; }
     bool isThreeD() const { return m_threeD; }
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     struct SeriesData
     {
@@ -86,4 +89,6 @@ private:
     QValueAxis *m_valueAxis = nullptr;
     QValueAxis *m_rightAxis = nullptr;
     HistoryPlotItem *m_plot = nullptr;
+    // Points came while the chart was hidden: its axes follow them when it shows.
+    bool m_rangesPending = false;
 };

@@ -275,6 +275,7 @@ private slots:
     void historyAxesFollowTheShownSeries()
     {
         HistoryChart chart;
+        chart.show();
         QVERIFY(chart.chart()->title().isEmpty());
         QVERIFY(!chart.chart()->legend()->isVisible());
         QCOMPARE(chart.chart()->backgroundBrush().color(), QColor(Qt::white));
@@ -472,6 +473,7 @@ private slots:
         const QString path = dir.filePath(name);
         HistoryChart chart;
         chart.resize(600, 500);
+        chart.show(); // as the window shows the page before it saves the chart
         chart.addPoint(HistorySeries::Index, morning, 12000);
         chart.addPoint(HistorySeries::Index, morning.addSecs(60), 12010);
         ChartExport::writeChart(path, chart.chart(), QSize(800, 400));
