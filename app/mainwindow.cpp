@@ -339,30 +339,30 @@ void MainWindow::readNorvataIds()
 void MainWindow::editDistributionChart()
 {
     pages->setCurrentWidget(distributionPage);
-    chartProperties->setChart(distributionChart);
-    chartProperties->exec();
+    chartPropertiesDialog()->setChart(distributionChart);
+    chartPropertiesDialog()->exec();
 }
 
 void MainWindow::printDistributionChart()
 {
     pages->setCurrentWidget(distributionPage);
     distributionChart->flush();
-    chartPreview->setChart(distributionChart->chart(), QStringLiteral("Verteilung"));
-    chartPreview->exec();
+    chartPrintPreview()->setChart(distributionChart->chart(), QStringLiteral("Verteilung"));
+    chartPrintPreview()->exec();
 }
 
 void MainWindow::editHistoryChart()
 {
     pages->setCurrentWidget(historyPage);
-    chartProperties->setChart(historyChart);
-    chartProperties->exec();
+    chartPropertiesDialog()->setChart(historyChart);
+    chartPropertiesDialog()->exec();
 }
 
 void MainWindow::printHistoryChart()
 {
     pages->setCurrentWidget(historyPage);
-    chartPreview->setChart(historyChart->chart(), QStringLiteral("Index-Verlauf"));
-    chartPreview->exec();
+    chartPrintPreview()->setChart(historyChart->chart(), QStringLiteral("Index-Verlauf"));
+    chartPrintPreview()->exec();
 }
 
 void MainWindow::exportHistory()

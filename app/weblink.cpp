@@ -124,7 +124,8 @@ WebLinkSnapshot WebLink::snapshot(bool withHistory) const
     snapshot.historyLength = points;
     for (int i = withHistory ? 0 : std::max(0, points - 1); i < points; ++i) {
         const QPointF point = m_history->point(HistorySeries::Index, i);
-        snapshot.history.append({QDateTime::fromMSecsSinceEpoch(qint64(point.x())), point.y()});
+        // In UTC: the same moment, without a time zone look-up for each of a day's points.
+        snapshot.history.append({QDateTime::fromMSecsSinceEpoch(qint64(point.x()), Qt::UTC), point.y()});
     }
     return snapshot;
 }

@@ -282,12 +282,26 @@ void WindowElements::buildPages(QWidget *dialogParent, QAbstractItemModel *table
     historyChart = new HistoryChart;
     historyPage = pageOf(historyChart);
     pages->addTab(historyPage, QStringLiteral("Index-Verlauf"));
-    chartProperties = new ChartPropertiesDialog(dialogParent);
-    chartPreview = new ChartPrintPreview(dialogParent);
+    m_dialogParent = dialogParent;
     informationPage = new QWidget;
     buildInformationPage(informationPage);
     pages->addTab(informationPage, QStringLiteral("Information"));
     pages->setCurrentWidget(overviewPage);
+}
+
+ChartPropertiesDialog *WindowElements::chartPropertiesDialog()
+{
+    // Made when first asked for: both dialogs cost start-up time, and most runs never open them.
+    if (!chartProperties)
+        chartProperties = new ChartPropertiesDialog(m_dialogParent);
+    return chartProperties;
+}
+
+ChartPrintPreview *WindowElements::chartPrintPreview()
+{
+    if (!chartPreview)
+        chartPreview = new ChartPrintPreview(m_dialogParent);
+    return chartPreview;
 }
 
 void WindowElements::buildInformationPage(QWidget *page)

@@ -86,8 +86,9 @@ public:
     QuoteAgePanel *quoteAgePanel = nullptr; // "n von m Kursen veraltet", at the right
     DistributionChart *distributionChart = nullptr;
     HistoryChart *historyChart = nullptr;
-    ChartPropertiesDialog *chartProperties = nullptr;
-    ChartPrintPreview *chartPreview = nullptr;
+    // The chart properties dialog and the print preview, shared by both charts; made on first use.
+    ChartPropertiesDialog *chartPropertiesDialog();
+    ChartPrintPreview *chartPrintPreview();
     QPlainTextEdit *informationText = nullptr;
     QLabel *linksHeading = nullptr;
     QLabel *operatorSiteNote = nullptr;
@@ -108,4 +109,8 @@ private:
     void buildValueBoxes(const QFont &bold);
     void buildPages(QWidget *dialogParent, QAbstractItemModel *table);
     void buildInformationPage(QWidget *page);
+
+    QWidget *m_dialogParent = nullptr;
+    ChartPropertiesDialog *chartProperties = nullptr;
+    ChartPrintPreview *chartPreview = nullptr;
 };

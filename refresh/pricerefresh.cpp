@@ -4,8 +4,8 @@
 #include "core/errors.h"
 #include "core/indextable.h"
 #include "core/numbertext.h"
-#include "quotes/feedextraction.h"
 #include "norvata/norvatatable.h"
+#include "quotes/feedextraction.h"
 #include "quotes/quotepage.h"
 
 namespace {
@@ -300,13 +300,7 @@ void PriceRefresh::webSource()
 
 void PriceRefresh::setQuoteAges(const QList<QDateTime> &times)
 {
-    const QDateTime now = m_window.now();
-    const int kursalter = m_window.kursalterMinutes();
-    QuoteAges ages;
-    ages.reserve(times.size());
-    for (const QDateTime &time : times)
-        ages.append(quoteAgeOf(time, now, kursalter));
-    m_window.setQuoteAges(ages);
+    m_window.setQuoteAges(quoteAgesOf(times, m_window.now(), m_window.kursalterMinutes()));
 }
 
 void PriceRefresh::transferPrices(const QList<IntradayRecord> &records)
