@@ -261,6 +261,9 @@ void WindowElements::buildPages(QWidget *dialogParent, QAbstractItemModel *table
     overview->addWidget(gridView, 1);
     statusLine = new QStatusBar;
     statusLine->setSizeGripEnabled(false);
+    // Opaque, so that a new status text (several per refresh) repaints the status line alone, not the
+    // page and the tab frame behind it.
+    statusLine->setAutoFillBackground(true);
     statusPanel = new QLabel;
     statusLine->addWidget(statusPanel, 1);
     quoteAgePanel = new QuoteAgePanel;
