@@ -100,8 +100,64 @@ void HistoryChart::addPoint(HistorySeries series, const QDateTime &when, double 
     data.maximumX = std::max(data.maximumX, x);
     data.minimumY = std::min(data.minimumY, value);
     data.maximumY = std::max(data.maximumY, value);
-    if (m_series[int(series)]->isVisible())
+    if (!m_series[int(series)]->isVisible())
+        return;
+    // Laying out the axes is most of a point's cost; on a page that is not shown it waits for the page.
+    if (isVisible())
         updateRanges();
+    else
+        m_rangesPending = true;
+}
+
+void HistoryChart::showEvent(QShowEvent *event)
+{
+    EditableChart::showEvent(event);
+    if (std::exchange(m_rangesPending, false))
+        updateRanges();
+}
+
+void HistoryChart::loadRows(const QList<DayHistoryRow> &rows)
+{
+    for (SeriesData &data : m_data)
+        data = SeriesData();
+    for (const DayHistoryRow &row : rows) {
+        const double x = double(row.time.toMSecsSinceEpoch());
+        for (int i = 0; i < seriesCount; ++i) {
+            const std::optional<double> value = row.values[i];
+            if (!value)
+                continue;
+            SeriesData &data = m_data[i];
+            data.points.append(QPointF(x, *value));
+            data.minimumX = std::min(data.minimumX, x);
+            data.maximumX = std::max(data.maximumX, x);
+            data.minimumY = std::min(data.minimumY, *value);
+            data.maximumY = std::max(data.maximumY, *value);
+        }
+    }
+    updateRanges();
+}
+
+QList<DayHistoryRow> HistoryChart::rows() const
+{
+    // Each series is in time order; the rows are merged from their fronts, the points of one moment
+    // sharing their time.
+    QList<DayHistoryRow> rows;
+    std::array<qsizetype, seriesCount> next{};
+    while (true) {
+        double x = std::numeric_limits<double>::infinity();
+        for (int i = 0; i < seriesCount; ++i) {
+            if (next[i] < m_data[i].points.size())
+                x = std::min(x, m_data[i].points.at(next[i]).x());
+        }
+        if (x == std::numeric_limits<double>::infinity())
+            return rows;
+        DayHistoryRow row{QDateTime::fromMSecsSinceEpoch(qint64(x)), {}};
+        for (int i = 0; i < seriesCount; ++i) {
+            if (next[i] < m_data[i].points.size() && m_data[i].points.at(next[i]).x() == x)
+                row.values[i] = m_data[i].points.at(next[i]++).y();
+        }
+        rows.append(row);
+    }
 }
 
 int HistoryChart::pointCount(HistorySeries series) const

@@ -2,6 +2,7 @@
 
 #include "app/editablechart.h"
 #include "core/clock.h"
+#include "core/dayhistory.h"
 #include "core/indexpublication.h"
 
 #include <QDateTime>
@@ -40,6 +41,10 @@ public:
     void clearAll();
     // A point of `series` at the time `when`; the axes follow the data unless the user fixed them.
     void addPoint(HistorySeries series, const QDateTime &when, double value);
+    // Replaces every series by the points of `rows`, in one go: a day read back holds thousands.
+    void loadRows(const QList<DayHistoryRow> &rows);
+    // The points as moments, in time order: the points of the series at one time make one row.
+    QList<DayHistoryRow> rows() const;
 
     int pointCount(HistorySeries series) const;
     // x: milliseconds since the epoch, y: the value.
@@ -62,6 +67,9 @@ public:
     SeriesType seriesType(int seriesIndex) const { return m_types[seriesIndex]; }
     QLineSeries *series(int seriesIndex) const { return m_series[seriesIndex]; }
     bool isThreeD() const { return m_threeD; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private:
     struct SeriesData
@@ -86,4 +94,6 @@ private:
     QValueAxis *m_rightAxis = nullptr;
     HistoryPlotItem *m_plot = nullptr;
     const Clock *m_clock = &Clock::system();
+    // Points came while the chart was hidden: its axes follow them when it shows.
+    bool m_rangesPending = false;
 };

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/chartexport.h"
 #include "app/chartprintpreview.h"
 #include "app/chartpropertiesdialog.h"
 #include "app/distributionchart.h"
@@ -105,6 +106,7 @@ MainWindow::MainWindow(StartOptions options, QWidget *parent)
     historyChart->setClock(clock);
     webLink = new WebLink(liveLink, &indexTable, historyChart, &calculation, clock, &health, this);
     // A message that gets no box of its own (a repetition, or one while a box is open) shows here.
+    webLink->setHistoryFile([this] { return m_dayHistory.path(); });
     Messages::setStatusOutlet([this](const QString &text) { setStatusText(text); });
     setValueDirection(IndexDirection::Unchanged);
     connectElements();
@@ -126,6 +128,9 @@ void MainWindow::connectElements()
     connect(distributionPrintAction, &QAction::triggered, this, &MainWindow::printDistributionChart);
     connect(historyPropertiesAction, &QAction::triggered, this, &MainWindow::editHistoryChart);
     connect(historyPrintAction, &QAction::triggered, this, &MainWindow::printHistoryChart);
+    connect(historyExportAction, &QAction::triggered, this, &MainWindow::exportHistory);
+    connect(distributionSaveAction, &QAction::triggered, this, &MainWindow::saveDistributionChart);
+    connect(historySaveAction, &QAction::triggered, this, &MainWindow::saveHistoryChart);
     connect(automaticOnButton, &QToolButton::clicked, this, &MainWindow::switchAutomaticOn);
     connect(automaticOffButton, &QToolButton::clicked, this, &MainWindow::switchAutomaticOff);
     connect(refreshButton, &QPushButton::clicked, this, &MainWindow::refreshPrices);
@@ -184,12 +189,24 @@ void MainWindow::setValueDirection(IndexDirection direction)
 
 void MainWindow::publishValue(const QString &numberText)
 {
+    // Every calculation looks at the day: after midnight the chart and the web link show the new day.
+    if (m_dayHistory.followDay())
+        historyChart->clearAll();
     liveLink->setItemText(numberText);
     ValueXmlFile::write(ValueXmlFile::path(m_dataFolder, windowTitle()), numberText);
 }
 
+void MainWindow::addHistoryPoint(HistorySeries series, double value)
+{
+    if (series == HistorySeries::Index && m_dayHistory.followDay())
+        historyChart->clearAll();
+    historyChart->addPoint(series, m_dayHistory.addPoint(series, value), value);
+}
+
 void MainWindow::appendIndexRecord(double value)
 {
+    // The index record follows the history points of a calculation: their line is complete.
+    m_dayHistory.flush();
     writeIndexRecord(
         norvataTable, m_dataFolder,
         {norvataAvailable, automaticMode(), definition.IndexFirma, recordIndexValueAction->isChecked()},
@@ -198,8 +215,11 @@ void MainWindow::appendIndexRecord(double value)
 
 void MainWindow::clearHistory()
 {
-    // The history belongs to the index just loaded: its first point comes with the next change.
-    historyChart->clearAll();
+    // The history belongs to the index just loaded: the day so far as its file kept it. The point of
+    // the load's own calculation, from the definition file's prices, is no part of it.
+    const DayHistoryRead day =
+        m_dayHistory.start(m_programFolder + QStringLiteral("Verlauf/"), windowTitle());
+    historyChart->loadRows(day.rows);
 }
 
 // ---- start-up, settings and shutdown
@@ -226,6 +246,7 @@ void MainWindow::startUp()
     liveLink->setTopic(windowTitle());
     health.setIndex(windowTitle());
     setQuoteAges({}); // a load puts the quote columns away
+    m_dayHistory.stop();
     calculation.calculate();
     clearHistory();
     loadInformation();
@@ -336,30 +357,50 @@ void MainWindow::readNorvataIds()
 void MainWindow::editDistributionChart()
 {
     pages->setCurrentWidget(distributionPage);
-    chartProperties->setChart(distributionChart);
-    chartProperties->exec();
+    chartPropertiesDialog()->setChart(distributionChart);
+    chartPropertiesDialog()->exec();
 }
 
 void MainWindow::printDistributionChart()
 {
     pages->setCurrentWidget(distributionPage);
     distributionChart->flush();
-    chartPreview->setChart(distributionChart->chart(), QStringLiteral("Verteilung"));
-    chartPreview->exec();
+    chartPrintPreview()->setChart(distributionChart->chart(), QStringLiteral("Verteilung"));
+    chartPrintPreview()->exec();
 }
 
 void MainWindow::editHistoryChart()
 {
     pages->setCurrentWidget(historyPage);
-    chartProperties->setChart(historyChart);
-    chartProperties->exec();
+    chartPropertiesDialog()->setChart(historyChart);
+    chartPropertiesDialog()->exec();
 }
 
 void MainWindow::printHistoryChart()
 {
     pages->setCurrentWidget(historyPage);
-    chartPreview->setChart(historyChart->chart(), QStringLiteral("Index-Verlauf"));
-    chartPreview->exec();
+    chartPrintPreview()->setChart(historyChart->chart(), QStringLiteral("Index-Verlauf"));
+    chartPrintPreview()->exec();
+}
+
+void MainWindow::exportHistory()
+{
+    Messages::guarded([this] { ChartExport::exportHistory(this, historyChart->rows()); });
+}
+
+void MainWindow::saveDistributionChart()
+{
+    pages->setCurrentWidget(distributionPage);
+    distributionChart->flush();
+    Messages::guarded(
+        [this] { ChartExport::saveChart(this, distributionChart, QStringLiteral("Verteilung")); });
+}
+
+void MainWindow::saveHistoryChart()
+{
+    pages->setCurrentWidget(historyPage);
+    Messages::guarded(
+        [this] { ChartExport::saveChart(this, historyChart, QStringLiteral("Index-Verlauf")); });
 }
 
 void MainWindow::refreshPrices()

@@ -5,6 +5,7 @@
 #include "app/messages.h"
 #include "app/windowelements.h"
 #include "core/clock.h"
+#include "core/dayhistory.h"
 #include "core/indexcalculation.h"
 #include "core/indexdefinition.h"
 #include "core/indexpublication.h"
@@ -127,6 +128,11 @@ public:
     void printDistributionChart();
     void editHistoryChart();
     void printHistoryChart();
+    // "Verlauf exportieren …": the day as the chart holds it, in the day file's format, to a chosen file.
+    void exportHistory();
+    // "Diagramm speichern …": the chart as PNG, SVG or PDF, at its size or a chosen one.
+    void saveDistributionChart();
+    void saveHistoryChart();
 
     // The highlighted cell write: the cell drawn at once in `colour`, then `highlightColour` white again.
     void writeHighlightedCell(int column, int row, const QString &text, const QColor &colour);
@@ -146,10 +152,7 @@ public:
 
     // IndexPublication
     void publishValue(const QString &numberText) override;
-    void addHistoryPoint(HistorySeries series, double value) override
-    {
-        historyChart->addPoint(series, clock.now(), value);
-    }
+    void addHistoryPoint(HistorySeries series, double value) override;
     void appendIndexRecord(double value) override;
     void clearBars() override { distributionChart->clear(); }
     void addBar(int row, double weight, const QString &label) override
@@ -203,4 +206,6 @@ private:
     QString m_quoteServer;
     QString m_updateServer;
     int m_kursalter = 15;
+    // The day's history of the index shown, in its file under "Verlauf/".
+    DayHistory m_dayHistory{clock};
 };

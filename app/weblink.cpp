@@ -3,6 +3,7 @@
 #include "app/historychart.h"
 #include "app/livelink.h"
 #include "core/clock.h"
+#include "core/dayhistory.h"
 #include "core/indexcalculation.h"
 #include "core/indextable.h"
 #include "core/numbertext.h"
@@ -58,6 +59,7 @@ bool WebLink::start(quint16 port)
         return qMakePair(status, m_health->json());
     };
     content.metrics = [this] { return metricsText(*m_health, numberOf(m_item->itemText())); };
+    content.history = [this] { return historyFile(); };
     m_server = new WebLinkServer(std::move(content), this);
     if (!m_server->listen(port)) {
         stop();
@@ -76,7 +78,8 @@ void WebLink::itemSet(bool poked)
 {
     if (!poked)
         m_calculated = m_clock.now();
-    if (!m_server)
+    // A refresh costs no JSON while nobody follows the events; a request builds its own.
+    if (!m_server || m_server->eventStreamCount() == 0)
         return;
     // The item is set in the middle of a calculation; its weights and history point follow. The events
     // go out when it has ended, one per setting of the item.
@@ -126,9 +129,19 @@ WebLinkSnapshot WebLink::snapshot(bool withHistory) const
     snapshot.historyLength = points;
     for (int i = withHistory ? 0 : std::max(0, points - 1); i < points; ++i) {
         const QPointF point = m_history->point(HistorySeries::Index, i);
-        snapshot.history.append({QDateTime::fromMSecsSinceEpoch(qint64(point.x())), point.y()});
+        // In UTC: the same moment, without a time zone look-up for each of a day's points.
+        snapshot.history.append({QDateTime::fromMSecsSinceEpoch(qint64(point.x()), Qt::UTC), point.y()});
     }
     return snapshot;
+}
+
+QByteArray WebLink::historyFile() const
+{
+    QFile file(m_historyFile ? m_historyFile() : QString());
+    // No point yet today: the file is not there, the day is empty.
+    if (file.fileName().isEmpty() || !file.open(QIODevice::ReadOnly))
+        return QByteArray(DayHistory::header) + '\n';
+    return file.readAll();
 }
 
 QByteArray WebLink::dashboardPage()

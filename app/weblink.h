@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <functional>
 
 class Clock;
 class HistoryChart;
@@ -36,6 +37,9 @@ public:
     bool start(quint16 port);
     void stop();
 
+    // Where the day's history file is, asked at every request for it.
+    void setHistoryFile(std::function<QString()> path) { m_historyFile = std::move(path); }
+
     // The quote ages of the last price refresh, one per component row.
     void setQuoteAges(const QuoteAges &ages) { m_quoteAges = ages; }
 
@@ -44,6 +48,8 @@ public:
 
     // The dashboard page.
     static QByteArray dashboardPage();
+    // The day's history file as it is now; the header alone before the day's first point.
+    QByteArray historyFile() const;
 
 private:
     void itemSet(bool poked);
@@ -56,6 +62,7 @@ private:
     const Clock &m_clock;
     const RefreshHealth *m_health;
     WebLinkServer *m_server = nullptr;
+    std::function<QString()> m_historyFile;
     QuoteAges m_quoteAges;
     QDateTime m_calculated;
     int m_pendingEvents = 0;

@@ -125,6 +125,10 @@ void WindowElements::buildMenu(QMenuBar *bar)
     distributionPrintAction = chartsMenu->addAction(QStringLiteral("Verteilung - Drucken"));
     historyPropertiesAction = chartsMenu->addAction(QStringLiteral("Index-Verlauf - Eigenschaften"));
     historyPrintAction = chartsMenu->addAction(QStringLiteral("Index-Verlauf - Drucken"));
+    chartsMenu->addSeparator();
+    distributionSaveAction = chartsMenu->addAction(QStringLiteral("Verteilung - Diagramm speichern …"));
+    historySaveAction = chartsMenu->addAction(QStringLiteral("Index-Verlauf - Diagramm speichern …"));
+    historyExportAction = chartsMenu->addAction(QStringLiteral("Verlauf exportieren …"));
 
     updateMenu = bar->addMenu(QStringLiteral("&Update"));
     updateIndexFilesAction = updateMenu->addAction(QStringLiteral("&Index-Dateien"));
@@ -257,6 +261,9 @@ void WindowElements::buildPages(QWidget *dialogParent, QAbstractItemModel *table
     overview->addWidget(gridView, 1);
     statusLine = new QStatusBar;
     statusLine->setSizeGripEnabled(false);
+    // Opaque, so that a new status text (several per refresh) repaints the status line alone, not the
+    // page and the tab frame behind it.
+    statusLine->setAutoFillBackground(true);
     statusPanel = new QLabel;
     statusLine->addWidget(statusPanel, 1);
     quoteAgePanel = new QuoteAgePanel;
@@ -278,12 +285,26 @@ void WindowElements::buildPages(QWidget *dialogParent, QAbstractItemModel *table
     historyChart = new HistoryChart;
     historyPage = pageOf(historyChart);
     pages->addTab(historyPage, QStringLiteral("Index-Verlauf"));
-    chartProperties = new ChartPropertiesDialog(dialogParent);
-    chartPreview = new ChartPrintPreview(dialogParent);
+    m_dialogParent = dialogParent;
     informationPage = new QWidget;
     buildInformationPage(informationPage);
     pages->addTab(informationPage, QStringLiteral("Information"));
     pages->setCurrentWidget(overviewPage);
+}
+
+ChartPropertiesDialog *WindowElements::chartPropertiesDialog()
+{
+    // Made when first asked for: both dialogs cost start-up time, and most runs never open them.
+    if (!chartProperties)
+        chartProperties = new ChartPropertiesDialog(m_dialogParent);
+    return chartProperties;
+}
+
+ChartPrintPreview *WindowElements::chartPrintPreview()
+{
+    if (!chartPreview)
+        chartPreview = new ChartPrintPreview(m_dialogParent);
+    return chartPreview;
 }
 
 void WindowElements::buildInformationPage(QWidget *page)

@@ -50,6 +50,9 @@ public:
     QAction *distributionPrintAction = nullptr;
     QAction *historyPropertiesAction = nullptr;
     QAction *historyPrintAction = nullptr;
+    QAction *distributionSaveAction = nullptr;
+    QAction *historySaveAction = nullptr;
+    QAction *historyExportAction = nullptr;
     QMenu *updateMenu = nullptr;
     QAction *updateIndexFilesAction = nullptr;
     QAction *quitAction = nullptr;
@@ -83,8 +86,9 @@ public:
     QuoteAgePanel *quoteAgePanel = nullptr; // "n von m Kursen veraltet", at the right
     DistributionChart *distributionChart = nullptr;
     HistoryChart *historyChart = nullptr;
-    ChartPropertiesDialog *chartProperties = nullptr;
-    ChartPrintPreview *chartPreview = nullptr;
+    // The chart properties dialog and the print preview, shared by both charts; made on first use.
+    ChartPropertiesDialog *chartPropertiesDialog();
+    ChartPrintPreview *chartPrintPreview();
     QPlainTextEdit *informationText = nullptr;
     QLabel *linksHeading = nullptr;
     QLabel *operatorSiteNote = nullptr;
@@ -105,4 +109,8 @@ private:
     void buildValueBoxes(const QFont &bold);
     void buildPages(QWidget *dialogParent, QAbstractItemModel *table);
     void buildInformationPage(QWidget *page);
+
+    QWidget *m_dialogParent = nullptr;
+    ChartPropertiesDialog *chartProperties = nullptr;
+    ChartPrintPreview *chartPreview = nullptr;
 };

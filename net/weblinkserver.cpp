@@ -245,6 +245,10 @@ void WebLinkServer::readFrom(QTcpSocket *socket)
             answer(socket, 200, "text/plain; version=0.0.4; charset=utf-8", m_content.metrics(), withBody,
                    request.keepAlive());
             break;
+        case WebResource::History:
+            answer(socket, 200, "text/csv; charset=utf-8",
+                   m_content.history ? m_content.history() : QByteArray(), withBody, request.keepAlive());
+            break;
         case WebResource::Events:
             openEventStream(socket, withBody);
             return;

@@ -39,6 +39,7 @@ public:
         // GET /health: the status to answer with (200, or 503 while the refresh is failing) and the JSON.
         std::function<QPair<int, QByteArray>()> health;
         std::function<QByteArray()> metrics; // GET /metrics: Prometheus text, version 0.0.4
+        std::function<QByteArray()> history; // the day's history file, CSV
     };
 
     static constexpr int maxConnections = 64;

@@ -233,6 +233,8 @@ WebRoute routeWebRequest(const WebRequest &request, const QString &topic, quint1
         return {200, WebResource::Json};
     if (name.endsWith(QLatin1String("/events")) && isTopic(name.chopped(7)))
         return {200, WebResource::Events};
+    if (name.endsWith(QLatin1String("/history.csv")) && isTopic(name.chopped(12)))
+        return {200, WebResource::History};
     return {404};
 }
 

@@ -46,7 +46,7 @@ struct WebRequestParse
 WebRequestParse parseWebRequest(QByteArrayView bytes, qsizetype maxHeadSize = 16 * 1024);
 
 // What the web link serves at a path.
-enum class WebResource { Item, Json, Events, Dashboard, Health, Metrics };
+enum class WebResource { Item, Json, Events, Dashboard, Health, Metrics, History };
 
 struct WebRoute
 {
@@ -57,10 +57,10 @@ struct WebRoute
 // Decides the answer to a request: 421 for a Host that is not 127.0.0.1 or localhost (on `port`, or
 // without a port) so that a page from elsewhere cannot reach the link through DNS rebinding; 400 for an
 // HTTP/1.1 request without Host or a target that is no path; 405 for a method other than GET and HEAD;
-// 404 for a path other than "/", "/health", "/metrics", "/<topic>", "/<topic>.json" and "/<topic>/events",
-// the topic matched ignoring case after percent-decoding and the query ignored; the path is split into
-// segments before percent-decoding, so a "%2F" separates nothing. "/health" and "/metrics" are exact and
-// come before a topic of the same name.
+// 404 for a path other than "/", "/health", "/metrics", "/<topic>", "/<topic>.json", "/<topic>/events" and
+// "/<topic>/history.csv", the topic matched ignoring case after percent-decoding and the query ignored; the
+// path is split into segments before percent-decoding, so a "%2F" separates nothing. "/health" and
+// "/metrics" are exact and come before a topic of the same name.
 WebRoute routeWebRequest(const WebRequest &request, const QString &topic, quint16 port);
 
 // The reason phrase of the statuses the web link answers with.

@@ -11,6 +11,8 @@ struct QuoteAge
     QDateTime time;              // invalid: the source had no quote for the component ("kein Kurs")
     bool stale = false;          // older than the setting "Kursalter", or no quote at all
     bool timeUnreadable = false; // a quote whose time could not be read ("Zeit unlesbar"): always stale
+
+    bool operator==(const QuoteAge &) const = default;
 };
 
 // The quote ages of an index, one per component in row order (element 0 is row 1).
@@ -26,3 +28,8 @@ QuoteAge quoteAgeOf(const QDateTime &time, const QDateTime &now, int kursalterMi
 
 // The same ages judged again at `now`: quotes turn stale while no new ones come.
 QuoteAges rejudged(const QuoteAges &ages, const QDateTime &now, int kursalterMinutes);
+
+// The quote ages of all `times` at `now`, as quoteAgeOf() gives each. A local time's moment costs a look-up
+// in the time zone; here it is made once per hour of the times, not once per quote, so that an index of
+// 5,000 components costs little more than one of 40.
+QuoteAges quoteAgesOf(const QList<QDateTime> &times, const QDateTime &now, int kursalterMinutes);

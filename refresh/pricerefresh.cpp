@@ -8,8 +8,8 @@
 #include "quotes/feedextraction.h"
 #include "quotes/quotepage.h"
 
-#include <QTextStream>
 #include <QFileInfo>
+#include <QTextStream>
 #include <algorithm>
 
 namespace {
@@ -429,14 +429,12 @@ void PriceRefresh::webSource()
 
 void PriceRefresh::setQuoteAges(const QList<QDateTime> &times, const QList<bool> &unreadable)
 {
-    const QDateTime now = m_window.now();
-    const int kursalter = m_window.kursalterMinutes();
-    QuoteAges ages;
-    ages.reserve(times.size());
-    for (qsizetype i = 0; i < times.size(); ++i) {
-        QuoteAge age = quoteAgeOf(times[i], now, kursalter);
-        age.timeUnreadable = unreadable.value(i);
-        ages.append(age);
+    QuoteAges ages = quoteAgesOf(times, m_window.now(), m_window.kursalterMinutes());
+    for (qsizetype i = 0; i < ages.size(); ++i) {
+        if (unreadable.value(i)) {
+            ages[i].timeUnreadable = true;
+            ages[i].stale = true;
+        }
     }
     m_window.setQuoteAges(ages);
 }

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build
-  qt6-base-dev qt6-charts-dev libqt6opengl6-dev
+  qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev libbenchmark-dev pxlib-dev
   # sd_notify for the user unit's readiness and watchdog.
   pkg-config libsystemd-dev

@@ -1,3 +1,4 @@
+#include "app/chartexport.h"
 #include "app/chartprintpreview.h"
 #include "app/chartpropertiesdialog.h"
 #include "app/distributionchart.h"
@@ -19,6 +20,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QStackedBarSeries>
+#include <QSvgRenderer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QValueAxis>
@@ -273,6 +275,7 @@ private slots:
     void historyAxesFollowTheShownSeries()
     {
         HistoryChart chart;
+        chart.show();
         QVERIFY(chart.chart()->title().isEmpty());
         QVERIFY(!chart.chart()->legend()->isVisible());
         QCOMPARE(chart.chart()->backgroundBrush().color(), QColor(Qt::white));
@@ -453,6 +456,61 @@ private slots:
         preview.print(&printer);
         QVERIFY(QFileInfo(dir.filePath(QStringLiteral("verlauf.pdf"))).size() > 1000);
         QCOMPARE(chart.chart()->size(), onScreen);
+    }
+
+    void savesTheChart_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("PNG") << "verlauf.png";
+        QTest::newRow("SVG") << "verlauf.svg";
+        QTest::newRow("PDF") << "verlauf.pdf";
+    }
+
+    void savesTheChart()
+    {
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        HistoryChart chart;
+        chart.resize(600, 500);
+        chart.show(); // as the window shows the page before it saves the chart
+        chart.addPoint(HistorySeries::Index, morning, 12000);
+        chart.addPoint(HistorySeries::Index, morning.addSecs(60), 12010);
+        ChartExport::writeChart(path, chart.chart(), QSize(800, 400));
+        if (name.endsWith(QLatin1String("png"))) {
+            const QImage image(path);
+            QCOMPARE(image.size(), QSize(800, 400));
+            int line = 0; // pixels of the series "Index", drawn as shown
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    line += image.pixel(x, y) == qRgb(0, 128, 255);
+            QVERIFY(line > 100);
+        } else if (name.endsWith(QLatin1String("svg"))) {
+            QSvgRenderer svg(path);
+            QVERIFY(svg.isValid());
+            QCOMPARE(svg.viewBoxF(), QRectF(0, 0, 800, 400));
+        } else {
+            QFile pdf(path);
+            QVERIFY(pdf.open(QIODevice::ReadOnly));
+            const QByteArray bytes = pdf.readAll();
+            QVERIFY(bytes.startsWith("%PDF-") && bytes.trimmed().endsWith("%%EOF"));
+        }
+    }
+
+    // The points of one moment make one line of the exported history.
+    void exportsTheHistory()
+    {
+        QTemporaryDir dir;
+        HistoryChart chart;
+        chart.addPoint(HistorySeries::Index, morning, 12000.5);
+        chart.addPoint(HistorySeries::IndexBid, morning, 11990);
+        chart.addPoint(HistorySeries::Index, morning.addSecs(5), 12001);
+        const QString path = dir.filePath(QStringLiteral("verlauf.csv"));
+        ChartExport::writeHistory(path, chart.rows());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("Zeit;Index;Bid;Ask;Mittel\n2026-12-09T09:00:00;12000,5;11990;;\n"
+                                            "2026-12-09T09:00:05;12001;;;\n"));
     }
 };
 

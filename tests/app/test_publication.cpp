@@ -2,6 +2,7 @@
 #include "app/gridcelldelegate.h"
 #include "app/historychart.h"
 #include "app/livelink.h"
+#include "app/weblink.h"
 #include "programfolder.h"
 #include "norvata/norvatalayout.h"
 #include "norvata/norvatatable.h"
@@ -62,10 +63,42 @@ private slots:
         QCOMPARE(form.windowTitle(), QStringLiteral("TECDAX"));
         QCOMPARE(form.liveLink->itemText(), number("10422,22"));
         QCOMPARE(form.liveLink->topic(), QStringLiteral("TECDAX"));
-        const QByteArray expected = "<Table ID=\"KURS\">\r\n" + number("10422,22").toLatin1() + "\r\n</Table>\r\n";
+        const QByteArray expected =
+            "<Table ID=\"KURS\">\r\n" + number("10422,22").toLatin1() + "\r\n</Table>\r\n";
         QCOMPARE(folder.read(QStringLiteral("TECDAX_k.xml")), expected);
         QCOMPARE(historyPoints(form), 0);
         QCOMPARE(form.distributionChart->barCount(), 2);
+    }
+
+    // A restart finds the day: today's file is read back into the chart and the web link, its damaged
+    // line skipped; yesterday's file is left alone; the next point is appended to today's.
+    void startUpReadsTheDayBack()
+    {
+        ProgramFolder folder;
+        folder.writeDefinition();
+        folder.writeInfo();
+        QDir(folder.root.path()).mkpath(QStringLiteral("Verlauf"));
+        const QDate today = QDate::currentDate();
+        const QString todayFile = QStringLiteral("Verlauf/DAX-%1.csv").arg(today.toString(Qt::ISODate));
+        const QString yesterdayFile =
+            QStringLiteral("Verlauf/DAX-%1.csv").arg(today.addDays(-1).toString(Qt::ISODate));
+        const QByteArray day = today.toString(Qt::ISODate).toLatin1();
+        folder.write(todayFile, "Zeit;Index;Bid;Ask;Mittel\n" + day + "T00:00:01;10500,5;;;\ndamaged\n" +
+                                    day + "T00:00:02;10501;10400;10600;10500\n");
+        folder.write(yesterdayFile, "Zeit;Index;Bid;Ask;Mittel\n");
+
+        MainWindow form(folder.options());
+        QCOMPARE(form.historyChart->pointCount(HistorySeries::Index), 2);
+        QCOMPARE(form.historyChart->pointCount(HistorySeries::IndexAsk), 1);
+        QCOMPARE(form.historyChart->point(HistorySeries::IndexAsk, 0).y(), 10600.0);
+        QCOMPARE(form.webLink->snapshot(true).history.size(), 2);
+
+        form.indexTable.setCell(IndexTable::Kurswert, 1, QStringLiteral("13"));
+        form.calculate();
+        const QByteArray written = folder.read(todayFile);
+        QVERIFY2(written.endsWith(";10642,22;;;\n"), written.constData());
+        QCOMPARE(form.webLink->historyFile(), written);
+        QCOMPARE(folder.read(yesterdayFile), QByteArray("Zeit;Index;Bid;Ask;Mittel\n"));
     }
 
     void unchangedValueRewritesTheFileButAddsNoPoint()

@@ -114,6 +114,8 @@ private slots:
         QTest::newRow("health") << get("/health?x") << 200 << int(WebResource::Health);
         QTest::newRow("metrics") << get("/metrics") << 200 << int(WebResource::Metrics);
         QTest::newRow("health in upper case is a topic") << get("/HEALTH") << 404 << 0;
+        QTest::newRow("history") << get("/dax/history.csv") << 200 << int(WebResource::History);
+        QTest::newRow("history of another index") << get("/MDAX/history.csv") << 404 << 0;
         QTest::newRow("below the item") << get("/DAX/Kurs") << 404 << 0;
         QTest::newRow("a file") << get("/../../etc/passwd") << 404 << 0;
         QTest::newRow("JSON suffix upper case") << get("/DAX.JSON") << 404 << 0;

@@ -925,6 +925,8 @@ void TestPriceRefresh::staleness()
     const QDateTime now(QDate(2024, 3, 1), QTime(10, 0));
     const QDateTime time = secondsOld == INT_MIN ? QDateTime() : now.addSecs(-secondsOld);
     QCOMPARE(isStale(time, now, kursalter), stale);
+    QCOMPARE(quoteAgesOf({time, time.toOffsetFromUtc(3600)}, now, kursalter),
+             (QuoteAges{{time, stale}, {time.toOffsetFromUtc(3600), stale}}));
 }
 
 QString TestPriceRefresh::writeFeedFile(const QByteArray &text)
