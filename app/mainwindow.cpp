@@ -42,6 +42,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <algorithm>
 
 namespace {
 
@@ -484,6 +485,12 @@ QList<FeedPage> MainWindow::fetchFeed(const QuoteFeed &feed, const QList<FeedReq
 
 void MainWindow::setQuoteAges(const QuoteAges &ages)
 {
+    // The grid draws only the stale mark of an age (the time is read when a tool tip asks): every refresh
+    // judges the ages again, but the grid is drawn anew only when a mark changed.
+    const bool marksChanged =
+        ages.size() != m_quoteAges.size() ||
+        !std::equal(ages.cbegin(), ages.cend(), m_quoteAges.cbegin(),
+                    [](const QuoteAge &a, const QuoteAge &b) { return a.stale == b.stale; });
     m_quoteAges = ages;
     gridCells->setQuoteAges(ages);
     webLink->setQuoteAges(ages);
@@ -495,7 +502,8 @@ void MainWindow::setQuoteAges(const QuoteAges &ages)
         missing += age.time.isValid() ? 0 : 1;
     }
     health.setQuoteCounts(stale, missing);
-    gridView->viewport()->update();
+    if (marksChanged)
+        gridView->viewport()->update();
 }
 
 void MainWindow::acceptCookie(const QString &cookie, bool &accept)

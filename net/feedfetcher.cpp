@@ -83,6 +83,7 @@ QString networkReason(const QNetworkReply &reply)
 struct FeedFetcher::Transfer
 {
     qsizetype index = 0;
+    int slot = 0;
     QNetworkReply *reply = nullptr;
     QTimer idle;
     QByteArray body;
@@ -142,6 +143,12 @@ QList<FeedReply> FeedFetcher::fetchAll(const QList<QUrl> &urls,
         OnStatus(QStringLiteral("Loading"));
 
     QList<FeedReply> replies(urls.size());
+    const int slotCount = std::max(parallel, 1);
+    while (int(m_managers.size()) < slotCount)
+        m_managers.push_back(std::make_unique<QNetworkAccessManager>());
+    QList<int> freeSlots;
+    for (int slot = slotCount - 1; slot >= 0; --slot)
+        freeSlots.append(slot);
     m_running = true;
     m_aborted = false;
     QEventLoop loop;
@@ -177,12 +184,13 @@ QList<FeedReply> FeedFetcher::fetchAll(const QList<QUrl> &urls,
         reply.deleteLater();
         transfer.reply = nullptr;
         m_transfers.removeOne(&transfer);
+        freeSlots.append(transfer.slot);
         ++finished;
     };
 
     std::function<void()> startNext;
     startNext = [&] {
-        while (m_transfers.size() < std::max(parallel, 1) && next < urls.size()) {
+        while (!freeSlots.isEmpty() && next < urls.size()) {
             const qsizetype index = next++;
             const QUrl &url = urls[index];
             const QString scheme = url.scheme().toLower();
@@ -207,7 +215,8 @@ QList<FeedReply> FeedFetcher::fetchAll(const QList<QUrl> &urls,
             transfers.push_back(std::make_unique<Transfer>());
             Transfer &transfer = *transfers.back();
             transfer.index = index;
-            transfer.reply = m_manager.get(request);
+            transfer.slot = freeSlots.takeLast();
+            transfer.reply = m_managers[transfer.slot]->get(request);
             transfer.reply->setReadBufferSize(readBufferSize);
             m_transfers.append(&transfer);
             QNetworkReply *reply = transfer.reply;

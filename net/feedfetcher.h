@@ -10,6 +10,8 @@
 #include <QString>
 #include <QUrl>
 #include <functional>
+#include <memory>
+#include <vector>
 
 class QEventLoop;
 
@@ -80,7 +82,9 @@ private:
     struct Transfer;
     void fail(Transfer &transfer, const QString &reason);
 
-    QNetworkAccessManager m_manager;
+    // One manager per parallel slot: each has its own network thread, so requests of different slots
+    // are read in parallel, and each holds at most one request and so at most one connection.
+    std::vector<std::unique_ptr<QNetworkAccessManager>> m_managers;
     bool m_running = false;
     QList<Transfer *> m_transfers; // the requests under way
     bool m_aborted = false;
