@@ -15,3 +15,10 @@ const Clock &Clock::system()
     static const SystemClock clock;
     return clock;
 }
+
+QString isoTimeWithOffset(const QDateTime &time)
+{
+    if (!time.isValid())
+        return {};
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}

@@ -17,6 +17,10 @@ public:
     static const Clock &system();
 };
 
+// A recorded time as the program hands it to others (the web link's JSON, the health): ISO 8601 with
+// milliseconds and the local offset from UTC, "2026-12-09T10:15:05.250+01:00". Invalid: an empty text.
+QString isoTimeWithOffset(const QDateTime &time);
+
 // A clock that stands still until a test moves it.
 class ManualClock : public Clock
 {

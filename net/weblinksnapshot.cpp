@@ -1,5 +1,7 @@
 #include "net/weblinksnapshot.h"
 
+#include "core/clock.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,8 +15,7 @@ QJsonValue number(const std::optional<double> &value)
 
 QJsonValue time(const QDateTime &when)
 {
-    return when.isValid() ? QJsonValue(when.toOffsetFromUtc(when.offsetFromUtc()).toString(Qt::ISODateWithMs))
-                          : QJsonValue(QJsonValue::Null);
+    return when.isValid() ? QJsonValue(isoTimeWithOffset(when)) : QJsonValue(QJsonValue::Null);
 }
 
 QString directionName(IndexDirection direction)

@@ -1,5 +1,7 @@
 #include "shell/refreshhealth.h"
 
+#include "core/clock.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -7,8 +9,7 @@ namespace {
 
 QJsonValue timeOrNull(const QDateTime &time)
 {
-    return time.isValid() ? QJsonValue(time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs))
-                          : QJsonValue(QJsonValue::Null);
+    return time.isValid() ? QJsonValue(isoTimeWithOffset(time)) : QJsonValue(QJsonValue::Null);
 }
 
 } // namespace
